@@ -1,0 +1,142 @@
+#include "classification_test.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "class_surface.h"
+#include "data_error.h"
+#include "program.h"
+#include "response.h"
+#include "statistics.h"
+#include "surface.h"
+#include "training_set.h"
+
+const char* const kSurfaceNames[20] = {"aaa", "aab", "aaj", "aam", "aan", "aao", "aar",
+                                       "aas", "aba", "abj", "abk", "acc", "acd", "ace",
+                                       "adb", "adc", "add", "ade", "adg", "adh"};
+
+Database::Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index* in)
+    : K(A), surfaces(new ClassSurface*[A]()), filters(ff) {
+  try {
+    for (unsigned int a = 0; a < A; a++) {
+      std::fprintf(stderr, "Building the database: surface %s\n", s[a]->name);
+      surfaces[a] = new ClassSurface(ff, s[a], static_cast<unsigned int>(KK), in);
+    }
+  } catch (...) {
+    for (unsigned int a = 0; a < A; a++) delete surfaces[a];
+    delete[] surfaces;
+    throw;
+  }
+}
+
+Database::~Database() {
+  if (surfaces) {
+    for (u_int a = 0; a < K; a++) delete surfaces[a];
+    delete[] surfaces;
+  }
+}
+
+int Database::classify(VEC* D, ISpace* ispace, u_int i_true, int* number, double* ratio) {
+  if (K == 0) data_error_text("classify: the database holds no model");
+  if (i_true >= K)
+    data_error_text("classify: the true class " + std::to_string(i_true) +
+                    " is not below the number of models " + std::to_string(K));
+  VEC* tmp = v_get(K);
+  const double d = surfaces[i_true]->weighted_distance(D, ispace);
+  *number = 0;
+  for (u_int a = 0; a < K; a++) {
+    tmp->ve[a] = (a == i_true) ? d : surfaces[a]->weighted_distance(D, ispace);
+    if (a != i_true && d > tmp->ve[a]) ++*number;
+  }
+  int i_max, i_min;
+  const double d_max = v_max(tmp, &i_max);
+  const double d_min = v_min(tmp, &i_min);
+  v_free(tmp);
+  *ratio = (d - d_min) / (d_max - d_min);
+  return i_min;
+}
+
+namespace {
+
+void usage() {
+  std::fprintf(stderr, "Parameter needed:\n");
+  std::fprintf(stderr, "       * Morvane surface's number in the database\n");
+}
+
+// A whole number from 0 to 19 written with digits only.
+bool parse_surface_number(const char* text, int* value) {
+  const size_t length = std::strlen(text);
+  if (length == 0 || length > 2) return false;
+  int v = 0;
+  for (size_t i = 0; i < length; i++) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  if (v > 19) return false;
+  *value = v;
+  return true;
+}
+
+}  // namespace
+
+int classify_experiment(int argc, char** argv) {
+  if (argc != 2) {
+    usage();
+    return kExitUsage;
+  }
+  int AA;
+  if (!parse_surface_number(argv[1], &AA)) {
+    usage();
+    return kExitUsage;
+  }
+  int tt[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  const u_int KK = 12;
+  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
+  u_int s[1] = {45};
+  const u_int T = 12, S = 1;
+  const double T0 = 0.0, TN = 6.283185307179586;
+  const u_int TT = 120;
+  const double S0 = 0.5235987755982988, SN = 1.1344640137963142;
+  const u_int SS = 35;
+  const double M0 = 0.8, MN = 1.3;
+  const u_int MM = 5;
+
+  std::fprintf(stderr, "Doing the surface %s\n", kSurfaceNames[AA]);
+  Filters* fltrs = new Filters("filters.dat");
+  fltrs->normalise();
+  Database* database = new Database("test20.dat", fltrs);
+  if (static_cast<u_int>(AA) >= database->K) {
+    usage();
+    return kExitUsage;
+  }
+  ISpace* ispace = new ISpace(T0, TN, TT, S0, SN, SS, M0, MN, MM);
+  VEC* d = v_get(KK * 3);
+  u_int correct = 0, correct3 = 0;
+  for (int i = 1; i <= 3; i++) {
+    Index* in_test = tilts(i, 0, KK, tt);
+    std::fprintf(stderr, "%s%d\n", kSurfaceNames[AA], i);
+    Surface* surface = new Surface(4, S, s, T, t, kSurfaceNames[AA]);
+    TrainingSet* tset = new TrainingSet(KK, surface, in_test);
+    for (u_int k = 0; k < KK; k++) {
+      VEC* response = image_response(fltrs, tset->images->matrices[k]);
+      int N;
+      int index = database->classify(response, ispace, static_cast<u_int>(AA), &N,
+                                     &d->ve[(i - 1) * KK + k]);
+      if (index == AA) correct++;
+      if (N <= 2) correct3++;
+      v_free(response);
+    }
+    delete[] in_test;
+    delete tset;
+    delete surface;
+  }
+  std::printf("%s&", kSurfaceNames[AA]);
+  std::printf("%.2lf&", correct / 36.0);
+  std::printf("%.2lf&", correct3 / 36.0);
+  double mean, var;
+  statistics(d, &mean, &var);
+  std::printf("%0.3lf \\ %0.3lf\\\\\n", mean, var);
+  v_free(d);
+  return 0;
+}

@@ -1,0 +1,194 @@
+#include "read_write_database.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "atomic_output.h"
+#include "auxillary.h"
+#include "data_error.h"
+#include "text_line.h"
+
+namespace {
+
+const char kEndedEarly[] = "Your ClassSurface input file has ended prematurely!\n";
+const char kBadValue[] = "Error in scanning vector lines!";
+const char kLineCheck[] = "fgets(buffer, sizeof(buffer), f)!=__null";
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Reads a label or number line; the file must not end there.
+void model_line(LineReader& reader, std::string& line, const char* what) {
+  if (!reader.next(line))
+    reader.fail("the database file ends inside a model",
+                std::string("expected ") + what + "; failed check: " + kLineCheck);
+}
+
+// Scans `count` values from the line into out[0 .. count-1].
+void scan_values(LineReader& reader, const std::string& line, double* out, unsigned int count) {
+  const char* p = line.c_str();
+  for (unsigned int j = 0; j < count; j++) {
+    while (is_space(*p)) ++p;
+    char* end;
+    double value = std::strtod(p, &end);
+    if (end == p)
+      reader.fail(kBadValue, "expected " + std::to_string(count) + " numbers, found " +
+                                 std::to_string(j));
+    if (!std::isfinite(value)) reader.fail(kBadValue, "value " + std::to_string(j) + " is not finite");
+    out[j] = value;
+    p = end;
+    while (*p != '\0' && !is_space(*p)) ++p;
+  }
+}
+
+}  // namespace
+
+void read_surface_matrix(LineReader& reader, MAT* P) {
+  std::string line;
+  model_line(reader, line, "the label of a matrix");
+  for (unsigned int i = 0; i < P->m; i++) {
+    model_line(reader, line, "a row of a matrix");
+    scan_values(reader, line, P->me[i], P->n);
+  }
+}
+
+void read_surface_vector(LineReader& reader, VEC* v) {
+  std::string line;
+  model_line(reader, line, "the label of a vector");
+  model_line(reader, line, "the elements of a vector");
+  scan_values(reader, line, v->ve, v->dim);
+}
+
+void read_surface_matrix(FILE* f, MAT* P) {
+  LineReader reader(f, "database stream");
+  read_surface_matrix(reader, P);
+}
+
+void read_surface_vector(FILE* f, VEC* v) {
+  LineReader reader(f, "database stream");
+  read_surface_vector(reader, v);
+}
+
+std::string unreadable_name(const char* name) {
+  const size_t length = std::strlen(name);
+  if (length == 0) return "the name is empty";
+  if (length > 79) return "the name is longer than 79 characters";
+  if (name[0] >= '0' && name[0] <= '9') return "the name begins with a digit";
+  if (std::strchr(name, '\n') || std::strchr(name, '\r')) return "the name holds a line break";
+  return "";
+}
+
+namespace {
+
+// Reads the lines of one model into a ClassSurface whose P, mu and sigma are
+// still null; on failure they are left null again.
+void read_model(ClassSurface* model, Filters* ff, LineReader& reader) {
+  std::string line;
+  if (!reader.next(line)) reader.fail(kEndedEarly);
+  if (line[0] >= '0' && line[0] <= '9') reader.fail("The name of the surface is a number: " + line);
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (line.size() > 79) reader.fail("the name of a surface is longer than 79 characters");
+  std::memcpy(model->name, line.c_str(), line.size() + 1);
+  MAT* P = m_get(ff->F, 6);
+  VEC* mu = v_get(ff->F);
+  VEC* sigma = v_get(ff->F);
+  try {
+    read_surface_matrix(reader, P);
+    read_surface_vector(reader, mu);
+    read_surface_vector(reader, sigma);
+  } catch (...) {
+    m_free(P);
+    v_free(mu);
+    v_free(sigma);
+    throw;
+  }
+  model->P = P;
+  model->mu = mu;
+  model->sigma = sigma;
+}
+
+}  // namespace
+
+ClassSurface::ClassSurface(Filters* ff, FILE* f)
+    : filters(ff), P(nullptr), mu(nullptr), sigma(nullptr) {
+  LineReader reader(f, "database stream");
+  read_model(this, ff, reader);
+}
+
+ClassSurface::ClassSurface(Filters* ff, LineReader& reader)
+    : filters(ff), P(nullptr), mu(nullptr), sigma(nullptr) {
+  read_model(this, ff, reader);
+}
+
+void ClassSurface::output(FILE* f) {
+  std::fprintf(f, "%s\n", name);
+  print_matrix(f, "Matrix P", P);
+  print_vector(f, "Vector mu", mu);
+  print_vector(f, "Vector sigma", sigma);
+}
+
+Database::Database(const char* file, Filters* ff) : K(0), surfaces(nullptr), filters(ff) {
+  FILE* f = std::fopen(file, "r");
+  if (!f) data_error_text(std::string("Cannot open the database file \"") + file + "\"");
+  LineReader reader(f, file);
+  try {
+    std::string line;
+    if (!reader.next(line))
+      reader.fail("the database file is empty", std::string("failed check: ") + kLineCheck);
+    const char* p = line.c_str();
+    while (is_space(*p)) ++p;
+    char* end;
+    errno = 0;
+    long count = std::strtol(p, &end, 10);
+    if (end == p || errno == ERANGE || count < 0 || !(*end == '\0' || is_space(*end)))
+      reader.fail("the first line must hold the number of models, a whole number of at least 0");
+    // A model takes at least F + 6 lines: refuse a count the file cannot hold
+    // before allocating for it.
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<double>(count) * (ff->F + 6) > static_cast<double>(st.st_size))
+      reader.fail(kEndedEarly, "the count line promises " + std::to_string(count) +
+                                   " models, more than the file can hold");
+    surfaces = new ClassSurface*[count]();
+    K = static_cast<u_int>(count);
+    for (u_int k = 0; k < K; k++) surfaces[k] = new ClassSurface(ff, reader);
+  } catch (...) {
+    std::fclose(f);
+    for (u_int k = 0; k < K; k++) delete surfaces[k];
+    delete[] surfaces;
+    throw;
+  }
+  std::fclose(f);
+}
+
+void Database::output(const char* file) {
+  for (u_int k = 0; k < K; k++) {
+    std::string why = unreadable_name(surfaces[k]->name);
+    if (!why.empty())
+      data_error(file, 0, "the database was not written: model " + std::to_string(k) +
+                              " has a name that cannot be read back", why);
+    ClassSurface* s = surfaces[k];
+    for (unsigned int i = 0; i < s->P->m; i++)
+      for (unsigned int j = 0; j < s->P->n; j++)
+        if (!std::isfinite(s->P->me[i][j]))
+          data_error(file, 0, "the database was not written: model " + std::string(s->name) +
+                                  " holds a value that is not finite");
+    for (unsigned int i = 0; i < s->mu->dim; i++)
+      if (!std::isfinite(s->mu->ve[i]) || !std::isfinite(s->sigma->ve[i]))
+        data_error(file, 0, "the database was not written: model " + std::string(s->name) +
+                                " holds a value that is not finite");
+  }
+
+  // Written beside the target and renamed into place only when complete, so
+  // that the file is at every moment either the old or the new database.
+  AtomicOutput out(file);
+  std::fprintf(out.stream(), "%d\n", static_cast<int>(K));
+  for (u_int k = 0; k < K; k++) surfaces[k]->output(out.stream());
+  out.commit();
+}

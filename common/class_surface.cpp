@@ -1,0 +1,148 @@
+#include "class_surface.h"
+
+#include <cassert>
+#include <cmath>
+
+#include "training_set.h"
+
+VEC* ill_vector(double t, double s, double m) {
+  VEC* v = v_get(3);
+  v->ve[0] = std::cos(s) * std::cos(t);
+  v->ve[1] = std::cos(s) * std::sin(t);
+  v->ve[2] = std::sin(s);
+  sv_mlt(m, v, v);
+  return v;
+}
+
+VEC** vector_array(double T0, double TN, u_int T, double S0, double SN, u_int S, double M0,
+                   double MN, u_int M) {
+  const u_int count = T * S * M;
+  VEC** array = new VEC*[count];
+  for (u_int d = 0; d < T; d++) {
+    const double t = d * (TN - T0) / T + T0;
+    for (u_int z = 0; z < S; z++) {
+      const double s = z * (SN - S0) / S + S0;
+      for (u_int n = 0; n < M; n++) {
+        const double m = n * (MN - M0) / M + M0;
+        array[(d * S + z) * M + n] = ill_vector(t, s, m);
+      }
+    }
+  }
+  return array;
+}
+
+ISpace::ISpace(double T0, double TN, unsigned T, double S0, double SN, unsigned S, double M0,
+               double MN, unsigned M)
+    : K(T * S * M), ivec(vector_array(T0, TN, T, S0, SN, S, M0, MN, M)), quad(new double[6 * K]) {
+  for (u_int k = 0; k < K; k++) quadratic_terms(ivec[k], quad + 6 * static_cast<size_t>(k));
+}
+
+ISpace::~ISpace() {
+  for (u_int k = 0; k < K; k++) v_free(ivec[k]);
+  delete[] ivec;
+  delete[] quad;
+}
+
+void print_index(FILE* f, Index in) {
+  std::fprintf(f, "%d %d %d\n", static_cast<int>(in.q), static_cast<int>(in.d),
+               static_cast<int>(in.z));
+}
+
+void quadratic_terms(const VEC* L, double q[6]) {
+  const double x = L->ve[0], y = L->ve[1], z = L->ve[2];
+  q[0] = x * x;
+  q[1] = (x + x) * y;
+  q[2] = (x + x) * z;
+  q[3] = y * y;
+  q[4] = (y + y) * z;
+  q[5] = z * z;
+}
+
+VEC* feature_vector(MAT* Phi, VEC* L) {
+  assert(L->dim == 3);
+  assert(Phi->n == 6);
+  VEC* terms = v_get(6);
+  quadratic_terms(L, terms->ve);
+  VEC* res = v_get(Phi->m);
+  mv_mlt(Phi, terms, res);
+  v_free(terms);
+  return res;
+}
+
+double delta(VEC* D, VEC* L, MAT* Phi, VEC* mu, VEC* sigma) {
+  VEC* Delta = feature_vector(Phi, L);
+  assert(Delta->dim == D->dim);
+  double res = 0.0;
+  for (unsigned int k = 0; k < D->dim; k++) {
+    double tmp = ((Delta->ve[k] - D->ve[k]) - mu->ve[k]) / sigma->ve[k];
+    res = res + tmp * tmp;
+  }
+  v_free(Delta);
+  return std::sqrt(res);
+}
+
+double weighted_distance_plain(ClassSurface* model, VEC* response, ISpace* ispace) {
+  double res = delta(response, ispace->ivec[0], model->P, model->mu, model->sigma);
+  for (u_int k = 1; k < ispace->K; k++) {
+    double d = delta(response, ispace->ivec[k], model->P, model->mu, model->sigma);
+    if (d < res) res = d;
+  }
+  return res;
+}
+
+ClassSurface::ClassSurface(Filters* ff, Surface* surface, unsigned int KK, const Index* in)
+    : filters(ff), P(nullptr), mu(nullptr), sigma(nullptr) {
+  std::snprintf(name, sizeof name, "%s", surface->name);
+  TrainingSet tset(KK, surface, in);
+  mu = v_get(ff->F);
+  sigma = v_get(ff->F);
+  try {
+    P = tset.parameters(ff, mu, sigma);
+  } catch (...) {
+    v_free(mu);
+    v_free(sigma);
+    throw;
+  }
+}
+
+ClassSurface::~ClassSurface() {
+  if (P) m_free(P);
+  if (mu) v_free(mu);
+  if (sigma) v_free(sigma);
+}
+
+// The minimum over the space of delta's sum of squares, with the quadratic
+// terms of every light vector taken from the space and the prediction formed
+// in place, in exactly delta's order of operations (the prediction as the
+// matrix library's inner product: from 0, terms 0 to 5 in turn). The square
+// root is taken once at the end: it is monotonic, so the minimum it gives is
+// bit for bit the minimum of delta, NaN included.
+double ClassSurface::weighted_distance(VEC* response, ISpace* ispace) {
+  assert(ispace->K >= 1);
+  assert(P->n == 6);
+  assert(P->m == response->dim);
+  const unsigned int F = response->dim;
+  const double* D = response->ve;
+  const double* m = mu->ve;
+  const double* s = sigma->ve;
+  double const* const* rows = P->me;
+  double best = 0.0;
+  for (u_int k = 0; k < ispace->K; k++) {
+    const double* q = ispace->quad + 6 * static_cast<size_t>(k);
+    double res = 0.0;
+    for (unsigned int f = 0; f < F; f++) {
+      const double* p = rows[f];
+      double pred = 0.0;
+      pred += p[0] * q[0];
+      pred += p[1] * q[1];
+      pred += p[2] * q[2];
+      pred += p[3] * q[3];
+      pred += p[4] * q[4];
+      pred += p[5] * q[5];
+      double tmp = ((pred - D[f]) - m[f]) / s[f];
+      res = res + tmp * tmp;
+    }
+    if (k == 0 || res < best) best = res;
+  }
+  return std::sqrt(best);
+}

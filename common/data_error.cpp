@@ -1,0 +1,22 @@
+#include "data_error.h"
+
+namespace {
+
+std::string strip_line_break(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+}  // namespace
+
+void data_error(const std::string& file, long line, const std::string& message,
+                const std::string& detail) {
+  std::string text = file;
+  if (line > 0) text += ":" + std::to_string(line);
+  text += ": " + strip_line_break(message);
+  if (!detail.empty()) text += " (" + detail + ")";
+  text += "\n";
+  throw DataError(text);
+}
+
+void data_error_text(const std::string& text) { throw DataError(strip_line_break(text) + "\n"); }

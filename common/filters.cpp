@@ -1,0 +1,193 @@
+#include "filters.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "data_error.h"
+#include "text_line.h"
+
+namespace {
+
+const char kEndedEarly[] = "Your filters input file has ended prematurely!\n";
+const char kBadRow[] = "Error in scanning vector lines!";
+
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+FILE* open_bank(const char* file) {
+  FILE* f = std::fopen(file, "r");
+  if (!f) data_error_text(std::string("No such file \"") + file + "\"");
+  return f;
+}
+
+// Closes the stream however the reading ends.
+struct FileCloser {
+  FILE* f;
+  ~FileCloser() { std::fclose(f); }
+};
+
+}  // namespace
+
+int empty_line(const char* line) { return blank_text(line) ? 1 : 0; }
+
+bool read_line(VEC* vector, const char* line, int M) {
+  const char* p = line;
+  for (int k = 0; k < M; k++) {
+    while (is_space(*p)) ++p;
+    if (*p == '\0') return false;
+    char* end;
+    double value = std::strtod(p, &end);
+    if (end == p || !std::isfinite(value)) return false;
+    vector->ve[k] = value;
+    p = end;
+    while (*p != '\0' && !is_space(*p)) ++p;
+  }
+  return true;
+}
+
+int aux_read_aux_info_of_filters(LineReader& reader) {
+  std::string line;
+  if (!reader.next_nonblank(line)) reader.fail(kEndedEarly);
+  const char* colon = std::strchr(line.c_str(), ':');
+  if (!colon) return 0;
+  char* end;
+  errno = 0;
+  long value = std::strtol(colon + 1, &end, 10);
+  if (end == colon + 1 || errno == ERANGE || value > INT_MAX || value < INT_MIN) return 0;
+  return static_cast<int>(value);
+}
+
+namespace {
+
+// Reads and checks the two header values.
+void read_header(LineReader& reader, u_int* number, u_int* M) {
+  int f = aux_read_aux_info_of_filters(reader);
+  if (f < 1)
+    reader.fail("the number of filters must be a whole number of at least 1",
+                "read " + std::to_string(f));
+  int m = aux_read_aux_info_of_filters(reader);
+  if (m < 1)
+    reader.fail("the kernel size must be a whole number of at least 1",
+                "read " + std::to_string(m));
+  *number = static_cast<u_int>(f);
+  *M = static_cast<u_int>(m);
+}
+
+}  // namespace
+
+void read_aux_info_of_filters(const char* file, u_int* number, u_int* M) {
+  FILE* f = open_bank(file);
+  FileCloser closer{f};
+  LineReader reader(f, file);
+  read_header(reader, number, M);
+  // Every coefficient takes at least one character and one separator: a
+  // header that promises more than the file can hold is refused before
+  // anything is allocated for it.
+  struct stat st;
+  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+    double needed = static_cast<double>(*number) * *M * *M;
+    if (needed > static_cast<double>(st.st_size))
+      data_error(file, 0, kEndedEarly,
+                 "the header declares " + std::to_string(*number) + " kernels of " +
+                     std::to_string(*M) + "x" + std::to_string(*M) + " in a file of " +
+                     std::to_string(static_cast<long long>(st.st_size)) + " bytes");
+  }
+}
+
+void read_filters(const char* file, MAT** filters, char** names, u_int number, u_int M) {
+  FILE* f = open_bank(file);
+  FileCloser closer{f};
+  LineReader reader(f, file);
+  u_int again_number, again_M;
+  read_header(reader, &again_number, &again_M);
+  if (again_number != number || again_M != M)
+    reader.fail("the filter file changed while it was being read");
+  for (u_int i = 0; i < number; i++) {
+    if (filters[i]->m != M || filters[i]->n != M)
+      data_error(file, 0, "internal error: a kernel is not M x M");
+  }
+  std::string line;
+  VEC* row = v_get(M);
+  for (u_int i = 0; i < number; i++) {
+    if (!reader.next_nonblank(line)) {
+      v_free(row);
+      reader.fail(kEndedEarly, "expected the name of filter " + std::to_string(i));
+    }
+    names[i] = new char[line.size() + 1];
+    std::memcpy(names[i], line.c_str(), line.size() + 1);
+    for (u_int j = 0; j < M; j++) {
+      if (!reader.next_nonblank(line)) {
+        v_free(row);
+        reader.fail(kEndedEarly, "expected row " + std::to_string(j) + " of filter " +
+                                     std::to_string(i));
+      }
+      if (!read_line(row, line.c_str(), static_cast<int>(M))) {
+        v_free(row);
+        reader.fail(kBadRow, "expected " + std::to_string(M) + " finite numbers");
+      }
+      double* out = filters[i]->me[j];
+      for (u_int k = 0; k < M; k++) out[k] = row->ve[k];
+    }
+  }
+  v_free(row);
+}
+
+namespace {
+
+// Frees the kernels and names that were created (null entries are skipped).
+void release_bank(u_int F, MAT** filters, char** names) {
+  for (u_int k = 0; k < F; k++) {
+    if (filters && filters[k]) m_free(filters[k]);
+    if (names) delete[] names[k];
+  }
+  delete[] filters;
+  delete[] names;
+}
+
+}  // namespace
+
+Filters::Filters(const char* file) : F(0), names(nullptr), filters(nullptr), source(file) {
+  u_int M;
+  read_aux_info_of_filters(file, &F, &M);
+  names = new char*[F]();
+  filters = new MAT*[F]();
+  try {
+    for (u_int k = 0; k < F; k++) filters[k] = m_get(M, M);
+    read_filters(file, filters, names, F, M);
+  } catch (...) {
+    release_bank(F, filters, names);
+    throw;
+  }
+}
+
+Filters::~Filters() { release_bank(F, filters, names); }
+
+void Filters::normalise() {
+  for (u_int k = 0; k < F; k++) {
+    MAT* kernel = filters[k];
+    double sum = 0.0;
+    for (unsigned int i = 0; i < kernel->m; i++) {
+      const double* row = kernel->me[i];
+      for (unsigned int j = 0; j < kernel->n; j++) sum += row[j] * row[j];
+    }
+    double dnm = std::sqrt(sum);
+    if (!(dnm > 0.0) || !std::isfinite(dnm)) {
+      std::string name = names[k];
+      while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+      data_error(source, 0, "a filter cannot be normalised",
+                 "filter " + std::to_string(k) + " \"" + name + "\" has norm " +
+                     std::to_string(dnm));
+    }
+    for (unsigned int i = 0; i < kernel->m; i++) {
+      double* row = kernel->me[i];
+      for (unsigned int j = 0; j < kernel->n; j++) row[j] = row[j] / dnm;
+    }
+  }
+}

@@ -1,0 +1,243 @@
+#include "matrix_multiple.h"
+
+#include <sys/stat.h>
+
+#include <cassert>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "auxillary.h"
+#include "correlation.h"
+#include "data_error.h"
+#include "text_line.h"
+
+double single_filtered_value(MAT* filter, MAT* image, int i, int j) {
+  assert(i + filter->m <= image->m);
+  assert(j + filter->n <= image->n);
+  double res = 0.0;
+  for (unsigned int k = 0; k < filter->m; k++) {
+    const double* f = filter->me[k];
+    const double* x = image->me[i + k] + j;
+    for (unsigned int l = 0; l < filter->n; l++) res = res + f[l] * x[l];
+  }
+  return res;
+}
+
+MatrixMultiple::MatrixMultiple(unsigned int KK) : K(KK), m(0), n(0), matrices(new MAT*[KK]()) {}
+
+MatrixMultiple::MatrixMultiple(unsigned int KK, unsigned int mm, unsigned int nn)
+    : K(KK), m(0), n(0), matrices(new MAT*[KK]()) {
+  initialise(mm, nn);
+}
+
+void MatrixMultiple::initialise(unsigned int mm, unsigned int nn) {
+  m = mm;
+  n = nn;
+  for (unsigned int k = 0; k < K; k++) matrices[k] = m_get(mm, nn);
+}
+
+MatrixMultiple::~MatrixMultiple() {
+  if (matrices) {
+    for (unsigned int k = 0; k < K; k++)
+      if (matrices[k]) m_free(matrices[k]);
+  }
+  delete[] matrices;
+}
+
+namespace {
+
+const char kHeaderCheck[] = "fgets(buffer, sizeof(buffer), f)!=__null";
+const char kValueCheck[] = "fgets(buffer, sizeof(buffer), f) != __null";
+
+bool parse_int(const char** p, long* value) {
+  char* end;
+  errno = 0;
+  long v = std::strtol(*p, &end, 10);
+  if (end == *p || errno == ERANGE) return false;
+  *value = v;
+  *p = end;
+  return true;
+}
+
+}  // namespace
+
+MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrices(nullptr) {
+  FILE* f = std::fopen(filename, "r");
+  if (!f) data_error_text(std::string("Cannot open the normals file \"") + filename + "\"");
+  LineReader reader(f, filename);
+  std::string line;
+  try {
+    if (!reader.next(line))
+      reader.fail("the normals file ends before its header", std::string("failed check: ") + kHeaderCheck);
+    const char* p = line.c_str();
+    long rows, cols;
+    if (!parse_int(&p, &rows) || !parse_int(&p, &cols))
+      reader.fail("Error: reading a file: wrong format\n", "expected the numbers of rows and columns");
+    if (rows < 1 || cols < 1 || rows > (1 << 15) || cols > (1 << 15))
+      reader.fail("Error: reading a file: wrong format\n",
+                  "rows and columns must be from 1 to 32768");
+    // Every value takes a line of at least two bytes: refuse a header that
+    // promises more values than the file can hold before allocating.
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
+        3.0 * rows * cols > static_cast<double>(st.st_size))
+      reader.fail("the normals file ends early",
+                  "the header declares " + std::to_string(3 * rows * cols) +
+                      " values; failed check: " + kValueCheck);
+    matrices = new MAT*[3]();
+    initialise(static_cast<unsigned int>(rows), static_cast<unsigned int>(cols));
+    for (unsigned int i = 0; i < m; i++) {
+      for (unsigned int j = 0; j < n; j++) {
+        for (unsigned int k = 0; k < 3; k++) {
+          if (!reader.next(line))
+            reader.fail("the normals file ends early", std::string("failed check: ") + kValueCheck);
+          const char* s = line.c_str();
+          char* end;
+          double value = std::strtod(s, &end);
+          if (end == s || !std::isfinite(value))
+            reader.fail("Convert normals file into matrices: error during transfer of values");
+          matrices[k]->me[i][j] = value;
+        }
+      }
+    }
+  } catch (...) {
+    std::fclose(f);
+    if (matrices) {
+      for (unsigned int k = 0; k < 3; k++)
+        if (matrices[k]) m_free(matrices[k]);
+      delete[] matrices;
+    }
+    throw;
+  }
+  std::fclose(f);
+}
+
+bool write_normals(FILE* f, MatrixMultiple* normals) {
+  assert(normals->K == 3);
+  if (std::fprintf(f, "%u %u\n", normals->m, normals->n) < 0) return false;
+  for (unsigned int i = 0; i < normals->m; i++)
+    for (unsigned int j = 0; j < normals->n; j++)
+      for (unsigned int k = 0; k < 3; k++)
+        if (std::fprintf(f, "%.17g\n", normals->matrices[k]->me[i][j]) < 0) return false;
+  return true;
+}
+
+MatrixMultiple* MatrixMultiple::filter(MAT* filter) {
+  for (unsigned int k = 0; k < K; k++) check_kernel_fits(filter, matrices[k], "matrices of a stack");
+  if (K == 0 && (filter->m > m || filter->n > n))
+    data_error_text("Filter kernel is larger than the matrices of a stack");
+  const unsigned int mm = m - filter->m + 1, nn = n - filter->n + 1;
+  MatrixMultiple* MM = new MatrixMultiple(K, mm, nn);
+  for (unsigned int k = 0; k < K; k++) correlate(filter, matrices[k], MM->matrices[k]->base);
+  return MM;
+}
+
+void MatrixMultiple::distribution(VEC* mean, MAT* covariance) {
+  assert(mean->dim == K);
+  assert(covariance->m == K);
+  assert(covariance->n == K);
+  v_zero(mean);
+  m_zero(covariance);
+  const double N = static_cast<double>(m * n);
+  for (unsigned int k = 0; k < K; k++) {
+    double sum = mean->ve[k];
+    for (unsigned int i = 0; i < m; i++) {
+      const double* row = matrices[k]->me[i];
+      for (unsigned int j = 0; j < n; j++) sum += row[j];
+    }
+    mean->ve[k] = sum;
+  }
+  sv_mlt(1.0 / N, mean, mean);
+  MAT* tmp = m_get(m * n, K);
+  for (unsigned int k = 0; k < K; k++) {
+    const double mk = mean->ve[k];
+    for (unsigned int i = 0; i < m; i++) {
+      const double* row = matrices[k]->me[i];
+      for (unsigned int j = 0; j < n; j++) tmp->me[i * n + j][k] = row[j] - mk;
+    }
+  }
+  mtrm_mlt(tmp, tmp, covariance);
+  m_free(tmp);
+  sm_mlt(1.0 / N, covariance, covariance);
+}
+
+void MatrixMultiple::filter_response(MAT* m_filter, VEC* mean, MAT* covariance) {
+  MatrixMultiple* filtered = filter(m_filter);
+  filtered->distribution(mean, covariance);
+  delete filtered;
+}
+
+VEC* MatrixMultiple::uncorrelated_filter_response(MAT* m_filter) {
+  VEC* mean = v_get(K);
+  MAT* cov = m_get(K, K);
+  VEC* res = v_get(K);
+  try {
+    filter_response(m_filter, mean, cov);
+  } catch (...) {
+    v_free(mean);
+    m_free(cov);
+    v_free(res);
+    throw;
+  }
+  for (unsigned int k = 0; k < K; k++) res->ve[k] = cov->me[k][k];
+  v_free(mean);
+  m_free(cov);
+  return res;
+}
+
+VEC* symmatrix2vector(MAT* M) {
+  assert(M->m == M->n);
+  const unsigned int order = M->m;
+  VEC* v = v_get(order * (order + 1) / 2);
+  unsigned int counter = 0;
+  for (unsigned int i = 0; i < order; i++)
+    for (unsigned int j = i; j < order; j++) v->ve[counter++] = (M->me[i][j] + M->me[j][i]) / 2;
+  return v;
+}
+
+MAT* MatrixMultiple::filtering_matrix(Filters* fltrs) {
+  const unsigned int Q = (K + 1) * K / 2;
+  MAT* filtering = m_get(fltrs->F, Q);
+  for (u_int i = 0; i < fltrs->F; i++) {
+    MAT* sigma = m_get(K, K);
+    VEC* mean = v_get(K);
+    try {
+      filter_response(fltrs->filters[i], mean, sigma);
+    } catch (...) {
+      m_free(sigma);
+      v_free(mean);
+      m_free(filtering);
+      throw;
+    }
+    VEC* response = symmatrix2vector(sigma);
+    for (unsigned int c = 0; c < Q; c++) filtering->me[i][c] = response->ve[c];
+    m_free(sigma);
+    v_free(mean);
+    v_free(response);
+  }
+  return filtering;
+}
+
+MAT* MatrixMultiple::filtering_matrix2(Filters* fltrs) {
+  assert(K >= 2);
+  MatrixMultiple tmp(2, m, n);
+  _m_copy(matrices[0], tmp.matrices[0], 0, 0);
+  _m_copy(matrices[1], tmp.matrices[1], 0, 0);
+  return tmp.filtering_matrix(fltrs);
+}
+
+MAT* MatrixMultiple::recovery_matrix(Filters* fltrs) {
+  MAT* filtering = filtering_matrix(fltrs);
+  MAT* recovery = left_inverse(filtering);
+  m_free(filtering);
+  return recovery;
+}
+
+MAT* MatrixMultiple::recovery_matrix2(Filters* fltrs) {
+  MAT* filtering = filtering_matrix2(fltrs);
+  MAT* recovery = left_inverse(filtering);
+  m_free(filtering);
+  return recovery;
+}

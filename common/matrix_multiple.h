@@ -1,0 +1,29 @@
+// Matrix stacks: construction, the normals text file, filtering and the
+// statistics of filtered stacks.
+//
+// Normals text file: line 1 holds the number of rows m and of columns n (both
+// at least 1; text after them is ignored); then 3 m n value lines, one number
+// each (the first number of the line counts), for row i outermost, column j,
+// component k = x, y, z innermost. Lines after the last value are not read.
+#ifndef TI_MATRIX_MULTIPLE_H
+#define TI_MATRIX_MULTIPLE_H
+
+#include <cstdio>
+
+#include "class.h"
+
+// The correlation response of `filter` with its first element at (i, j) of
+// `image`: sum over k, l of filter[k][l] * image[i + k][j + l], k outer.
+// Requires i + fm <= im and j + fn <= in.
+double single_filtered_value(MAT* filter, MAT* image, int i, int j);
+
+// The new vector of the upper triangle of square M, row by row, each entry
+// (M(i, j) + M(j, i)) / 2: dimension K(K+1)/2. Caller frees.
+VEC* symmatrix2vector(MAT* M);
+
+// Writes a normal field (3 planes of m x n) in the normals text file format,
+// every value with 17 significant digits so that it reads back exactly.
+// Returns false on a write error.
+bool write_normals(FILE* f, MatrixMultiple* normals);
+
+#endif

@@ -1,0 +1,27 @@
+// The illumination-response model of a surface.
+//
+// For filter f and light vector L the model predicts the variance of the
+// filter's response as L^T C_f L, C_f the 3 x 3 covariance of the normal field
+// filtered with f. P holds C_f's entries xx, xy, xz, yy, yz, zz in row f; mu
+// and sigma the mean and population standard deviation, over the training
+// images, of predicted minus measured variance.
+#ifndef TI_PARAMETERS_H
+#define TI_PARAMETERS_H
+
+#include "class.h"
+
+// L^T Phi L for square Phi of L's dimension.
+double feature(MAT* Phi, VEC* L);
+
+// The new vector of feature(Phi, row k of illumination) for every row k.
+// Caller frees.
+VEC* features(MAT* Phi, MAT* illumination);
+
+// The new symmetric 3 x 3 matrix of row k of P (6 columns): rows
+// (p0, p1, p2), (p1, p3, p4), (p2, p4, p5). Caller frees.
+MAT* get_matrix_of_row(MAT* P, unsigned int k);
+
+// *mu = mean of x - y, *sigma = population standard deviation of x - y.
+void pmtrs(VEC* x, VEC* y, double* mu, double* sigma);
+
+#endif

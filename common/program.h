@@ -1,0 +1,28 @@
+// Start-up of every program of the project.
+//
+// A program's `main` makes one call, `return run_program(argc, argv, body);`,
+// which from then on
+//  - routes every error of the matrix library to one line on standard error,
+//    "<program>: matrix library: <what> in function <f>() (<file>, line <n>)",
+//    ending the process with status 3 (the library's own handling would write
+//    to standard output and exit with status 0);
+//  - prints a DataError thrown by any reader as its one line on standard
+//    error and returns 1;
+//  - returns 1 as well when standard output could not be written.
+// Numbers are always read and written in the classic "C" locale: no program
+// calls setlocale.
+#ifndef TI_PROGRAM_H
+#define TI_PROGRAM_H
+
+// Exit statuses shared by all programs.
+constexpr int kExitDataError = 1;   // a data file is missing or malformed
+constexpr int kExitUsage = 2;       // a wrong command line
+constexpr int kExitMatrixLib = 3;   // the matrix library stopped the run
+
+// Runs body(argc, argv) as described above and returns its status.
+int run_program(int argc, char** argv, int (*body)(int, char**));
+
+// The program name given to run_program (for messages); "program" before.
+const char* program_name();
+
+#endif

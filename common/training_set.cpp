@@ -1,0 +1,109 @@
+#include "training_set.h"
+
+#include <cassert>
+#include <cmath>
+#include <string>
+
+#include "auxillary.h"
+#include "data_error.h"
+#include "matrix_multiple.h"
+#include "surface.h"
+
+MAT* image(Surface* surface, Index in) {
+  assert(in.q < surface->Q);
+  assert(in.d < surface->T);
+  assert(in.z < surface->S);
+  return surface->read_image(in.q, in.z, in.d);
+}
+
+Index* tilts(int q, int z, unsigned int K, const int* d) {
+  Index* in = new Index[K];
+  for (unsigned int k = 0; k < K; k++) {
+    in[k].q = static_cast<unsigned int>(q);
+    in[k].z = static_cast<unsigned int>(z);
+    in[k].d = static_cast<unsigned int>(d[k]);
+  }
+  return in;
+}
+
+TrainingSet::TrainingSet(unsigned int KK, Surface* surface, const Index* in)
+    : K(KK), images(nullptr), illumination(nullptr), m(0), n(0) {
+  assert(KK >= 1);
+  images = new MatrixMultiple(K);
+  try {
+    for (unsigned int k = 0; k < K; k++) images->matrices[k] = image(surface, in[k]);
+    m = images->matrices[0]->m;
+    n = images->matrices[0]->n;
+    images->m = m;
+    images->n = n;
+    for (unsigned int k = 1; k < K; k++) {
+      const MAT* im = images->matrices[k];
+      if (im->m != m || im->n != n) {
+        char path[kPathBytes], first[kPathBytes];
+        image_path(surface->name, in[k].q, surface->s[in[k].z], surface->t[in[k].d], path);
+        image_path(surface->name, in[0].q, surface->s[in[0].z], surface->t[in[0].d], first);
+        data_error(path, 0, "image size differs from the first image of the set",
+                   std::to_string(im->n) + "x" + std::to_string(im->m) + " against " +
+                       std::to_string(n) + "x" + std::to_string(m) + " of " + first);
+      }
+    }
+  } catch (...) {
+    delete images;
+    throw;
+  }
+  illumination = m_get(K, 3);
+  for (unsigned int k = 0; k < K; k++) {
+    VEC* L = surface->illuminant(in[k].z, in[k].d);
+    for (unsigned int c = 0; c < 3; c++) illumination->me[k][c] = L->ve[c];
+    v_free(L);
+  }
+}
+
+TrainingSet::~TrainingSet() {
+  delete images;
+  if (illumination) m_free(illumination);
+}
+
+namespace {
+
+// Photometric stereo needs L^T L invertible: at least three light vectors
+// that do not lie in one plane. The test is relative to the vectors' scale.
+void check_lights(const MAT* L) {
+  if (L->m < 3)
+    data_error_text("Photometric stereo needs at least 3 images, the training set has " +
+                    std::to_string(L->m));
+  double a[3][3] = {{0}};
+  for (unsigned int k = 0; k < L->m; k++)
+    for (int r = 0; r < 3; r++)
+      for (int c = 0; c < 3; c++) a[r][c] += L->me[k][r] * L->me[k][c];
+  double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+               a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+  double scale = (a[0][0] + a[1][1] + a[2][2]) / 3.0;
+  if (!(std::fabs(det) > 1e-10 * scale * scale * scale))
+    data_error_text("Photometric stereo needs light vectors that are not coplanar; the " +
+                    std::to_string(L->m) + " lights of the training set lie in one plane");
+}
+
+}  // namespace
+
+MatrixMultiple* TrainingSet::build_normals() {
+  check_lights(illumination);
+  MatrixMultiple* normals = new MatrixMultiple(3, m, n);
+  MAT* R = left_inverse(illumination);
+  VEC* x = v_get(K);
+  VEC* y = v_get(3);
+  for (unsigned int i = 0; i < m; i++) {
+    for (unsigned int j = 0; j < n; j++) {
+      for (unsigned int k = 0; k < K; k++) x->ve[k] = images->matrices[k]->me[i][j];
+      mv_mlt(R, x, y);
+      normals->matrices[0]->me[i][j] = y->ve[0];
+      normals->matrices[1]->me[i][j] = y->ve[1];
+      normals->matrices[2]->me[i][j] = y->ve[2];
+    }
+  }
+  v_free(x);
+  v_free(y);
+  m_free(R);
+  return normals;
+}

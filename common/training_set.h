@@ -1,0 +1,16 @@
+// Training sets: images of one surface with their light vectors, index
+// lists, and photometric normals.
+#ifndef TI_TRAINING_SET_H
+#define TI_TRAINING_SET_H
+
+#include "class.h"
+
+// The new matrix of image (in.q, in.z, in.d) of `surface`. Caller frees.
+// Requires in.q < Q, in.d < T and in.z < S (tested in that order).
+MAT* image(Surface* surface, Index in);
+
+// A new array of K records (q, d[k], z), k = 0 .. K-1: K images of set q at
+// slant index z, one per tilt index of d, in d's order. Caller delete[]s.
+Index* tilts(int q, int z, unsigned int K, const int* d);
+
+#endif

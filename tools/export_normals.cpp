@@ -1,0 +1,180 @@
+// export_normals: recovers one surface's normal field by photometric stereo
+// and writes it as a normals text file, a colour normal map and an albedo
+// image, so that what the models are built from can be looked at.
+//
+// Run in an experiment working directory (images at ../../../data/...).
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "atomic_output.h"
+#include "class.h"
+#include "data_error.h"
+#include "matrix_multiple.h"
+#include "program.h"
+#include "surface.h"
+#include "training_set.h"
+
+namespace {
+
+void usage(FILE* f) {
+  std::fprintf(f,
+               "Usage: export_normals NAME [options]\n"
+               "Recovers the normal field g (unit normal times albedo, per pixel the\n"
+               "least-squares solution of L g = grey levels) of surface NAME from the 12\n"
+               "images of one image set (slant 45, tilts 0, 30, ..., 330), read from\n"
+               "../../../data/NAME/NAME<set>/, and writes:\n"
+               "  - the normal field as a normals text file (first line rows and columns, then\n"
+               "    x, y, z of every pixel, row by row, one value a line, 17 digits);\n"
+               "  - a colour normal map, binary PPM: the unit normal n mapped to\n"
+               "    RGB = 255 (n + 1) / 2 (x red, y green, z blue; x along columns, y down\n"
+               "    the rows);\n"
+               "  - an albedo image, binary PGM: the length of g, 255 for the longest.\n"
+               "\n"
+               "Options:\n"
+               "  --set Q          image set (default 0)\n"
+               "  --normals FILE   normals text file (default NAME_normals.txt)\n"
+               "  --map FILE       normal map (default NAME_normals.ppm)\n"
+               "  --albedo FILE    albedo image (default NAME_albedo.pgm)\n"
+               "  -h, --help       show this help\n");
+}
+
+int bad_argument(const std::string& why) {
+  std::fprintf(stderr, "export_normals: %s\n", why.c_str());
+  usage(stderr);
+  return kExitUsage;
+}
+
+unsigned char to_byte(double v) {
+  double r = std::floor(v + 0.5);
+  if (!(r >= 0.0)) r = 0.0;
+  if (r > 255.0) r = 255.0;
+  return static_cast<unsigned char>(r);
+}
+
+void write_map(const std::string& file, MatrixMultiple* g) {
+  AtomicOutput out(file);
+  std::fprintf(out.stream(), "P6\n%u %u\n255\n", g->n, g->m);
+  for (unsigned int i = 0; i < g->m; i++) {
+    for (unsigned int j = 0; j < g->n; j++) {
+      double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
+             z = g->matrices[2]->me[i][j];
+      double length = std::sqrt(x * x + y * y + z * z);
+      unsigned char rgb[3] = {128, 128, 128};
+      if (length > 0.0) {
+        rgb[0] = to_byte(255.0 * (x / length + 1.0) / 2.0);
+        rgb[1] = to_byte(255.0 * (y / length + 1.0) / 2.0);
+        rgb[2] = to_byte(255.0 * (z / length + 1.0) / 2.0);
+      }
+      std::fwrite(rgb, 1, 3, out.stream());
+    }
+  }
+  out.commit();
+}
+
+void write_albedo(const std::string& file, MatrixMultiple* g) {
+  double longest = 0.0;
+  for (unsigned int i = 0; i < g->m; i++)
+    for (unsigned int j = 0; j < g->n; j++) {
+      double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
+             z = g->matrices[2]->me[i][j];
+      longest = std::fmax(longest, std::sqrt(x * x + y * y + z * z));
+    }
+  AtomicOutput out(file);
+  std::fprintf(out.stream(), "P5\n%u %u\n255\n", g->n, g->m);
+  for (unsigned int i = 0; i < g->m; i++)
+    for (unsigned int j = 0; j < g->n; j++) {
+      double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
+             z = g->matrices[2]->me[i][j];
+      double length = std::sqrt(x * x + y * y + z * z);
+      std::fputc(to_byte(longest > 0.0 ? 255.0 * length / longest : 0.0), out.stream());
+    }
+  out.commit();
+}
+
+int export_normals(int argc, char** argv) {
+  std::string name, normals_file, map_file, albedo_file;
+  long set = 0;
+  for (int a = 1; a < argc; a++) {
+    std::string arg = argv[a];
+    auto value = [&](std::string& into) {
+      if (a + 1 >= argc) return false;
+      into = argv[++a];
+      return !into.empty();
+    };
+    std::string v;
+    if (arg == "-h" || arg == "--help") {
+      usage(stdout);
+      return 0;
+    } else if (arg == "--set") {
+      if (!value(v)) return bad_argument("--set needs a number");
+      char* end;
+      set = std::strtol(v.c_str(), &end, 10);
+      if (*end != '\0' || set < 0 || set > 999)
+        return bad_argument("--set needs a whole number from 0 to 999, not \"" + v + "\"");
+    } else if (arg == "--normals") {
+      if (!value(normals_file)) return bad_argument("--normals needs a file");
+    } else if (arg == "--map") {
+      if (!value(map_file)) return bad_argument("--map needs a file");
+    } else if (arg == "--albedo") {
+      if (!value(albedo_file)) return bad_argument("--albedo needs a file");
+    } else if (!arg.empty() && arg[0] == '-') {
+      return bad_argument("unknown option \"" + arg + "\"");
+    } else if (name.empty()) {
+      name = arg;
+    } else {
+      return bad_argument("more than one surface name");
+    }
+  }
+  if (name.empty()) return bad_argument("a surface name is needed");
+  if (name.size() > 79 || name.find('/') != std::string::npos || name == "." || name == "..")
+    return bad_argument("unusable surface name \"" + name + "\"");
+  if (normals_file.empty()) normals_file = name + "_normals.txt";
+  if (map_file.empty()) map_file = name + "_normals.ppm";
+  if (albedo_file.empty()) albedo_file = name + "_albedo.pgm";
+
+  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
+  u_int s[1] = {45};
+  int tt[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  Surface surface(static_cast<unsigned int>(set + 1), 1, s, 12, t, name.c_str());
+  Index* in = tilts(static_cast<int>(set), 0, 12, tt);
+  TrainingSet* tset;
+  try {
+    tset = new TrainingSet(12, &surface, in);
+  } catch (...) {
+    delete[] in;
+    throw;
+  }
+  delete[] in;
+  MatrixMultiple* g;
+  try {
+    g = tset->build_normals();
+  } catch (...) {
+    delete tset;
+    throw;
+  }
+  delete tset;
+  try {
+    {
+      AtomicOutput out(normals_file);
+      if (!write_normals(out.stream(), g)) data_error(normals_file, 0, "cannot write the file");
+      out.commit();
+    }
+    write_map(map_file, g);
+    write_albedo(albedo_file, g);
+  } catch (...) {
+    delete g;
+    throw;
+  }
+  std::fprintf(stderr, "export_normals: %s set %ld: %ux%u normals written to %s, %s and %s\n",
+               name.c_str(), set, g->n, g->m, normals_file.c_str(), map_file.c_str(),
+               albedo_file.c_str());
+  delete g;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run_program(argc, argv, export_normals); }
