@@ -1,0 +1,124 @@
+#include <cmath>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "data_error.h"
+#include "filters.h"
+#include "test_support.h"
+
+namespace {
+
+const char kTwoKernels[] =
+    "Number of filters: 2\n"
+    "Size: 3\n"
+    "first\n"
+    "1 2 3\n"
+    "4 5 6\n"
+    "7 8 9\n"
+    "second  \n"
+    "-1 0 1\n"
+    "-2 0 2\n"
+    "-1 0 1\n";
+
+RunResult probe_bank(const TempDir& dir, const std::string& content) {
+  write_file(dir / "filters.dat", content);
+  return run({program("probe"), "filters", dir / "filters.dat"});
+}
+
+void expect_data_error(const RunResult& r, const std::string& text) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+}
+
+}  // namespace
+
+TEST(Filters, Nominal) {
+  TempDir dir;
+  write_file(dir / "filters.dat", kTwoKernels);
+  Filters bank((dir / "filters.dat").c_str());
+  ASSERT_EQ(bank.F, 2u);
+  ASSERT_EQ(bank.filters[0]->m, 3u);
+  ASSERT_EQ(bank.filters[0]->n, 3u);
+  EXPECT_EQ(bank.filters[0]->me[0][2], 3);
+  EXPECT_EQ(bank.filters[0]->me[2][0], 7);
+  EXPECT_EQ(bank.filters[1]->me[1][0], -2);
+  EXPECT_STREQ(bank.names[0], "first\n");
+  EXPECT_STREQ(bank.names[1], "second  \n");
+}
+
+TEST(Filters, BlankLinesAnywhereAndExtraTokensChangeNothing) {
+  TempDir dir;
+  write_file(dir / "filters.dat",
+             "\n  \nNumber of filters: 2 kernels\n\t\nSize:3\n\nfirst\n1 2 3 99\n\n4 5 6\n7 8 9\n"
+             "\n\nsecond  \n-1 0 1\n-2 0 2x\n-1 0 1");
+  Filters bank((dir / "filters.dat").c_str());
+  ASSERT_EQ(bank.F, 2u);
+  EXPECT_EQ(bank.filters[0]->me[0][2], 3);
+  EXPECT_EQ(bank.filters[1]->me[1][2], 2);
+  EXPECT_EQ(bank.filters[1]->me[2][2], 1);  // last number with no line break after it
+}
+
+TEST(Filters, LongLinesAreReadWhole) {
+  // A row line of several hundred characters stays one line.
+  TempDir dir;
+  std::string row;
+  for (int j = 0; j < 40; j++) row += "0.1234567890123 ";
+  std::string text = "F: 1\nM: 40\nwide kernel " + std::string(200, 'w') + "\n";
+  for (int i = 0; i < 40; i++) text += row + "\n";
+  write_file(dir / "filters.dat", text);
+  Filters bank((dir / "filters.dat").c_str());
+  EXPECT_EQ(bank.F, 1u);
+  EXPECT_EQ(bank.filters[0]->me[39][39], 0.1234567890123);
+  EXPECT_EQ(std::string(bank.names[0]).size(), 213u);
+}
+
+TEST(Filters, ErrorsAsAUserMeetsThem) {
+  TempDir dir;
+  RunResult missing = run({program("probe"), "filters", dir / "none.dat"});
+  expect_data_error(missing, "No such file \"" + (dir / "none.dat") + "\"");
+  const std::string early = "Your filters input file has ended prematurely!";
+  expect_data_error(probe_bank(dir, ""), early);
+  expect_data_error(probe_bank(dir, "Number: 2\n"), early);
+  expect_data_error(probe_bank(dir, std::string(kTwoKernels).substr(0, 55)), early);
+  const std::string scan = "Error in scanning vector lines!";
+  expect_data_error(probe_bank(dir, "F: 1\nM: 3\nk\n1 2 3\n1 2\n1 2 3\n"), scan);
+  expect_data_error(probe_bank(dir, "F: 1\nM: 2\nk\n1 x\n1 2\n"), scan);
+  expect_data_error(probe_bank(dir, "F: 1\nM: 2\nk\n1 nan\n1 2\n"), scan);
+  expect_data_error(probe_bank(dir, "F: 0\nM: 3\n"), "number of filters");
+  expect_data_error(probe_bank(dir, "no colon\nM: 3\n"), "number of filters");
+  expect_data_error(probe_bank(dir, "F: -4\nM: 3\n"), "number of filters");
+  expect_data_error(probe_bank(dir, "F: 1\nM: 0\n"), "kernel size");
+  expect_data_error(probe_bank(dir, "F: 99999999999999\nM: 3\n"), "number of filters");
+  // A huge count in a small file is refused before anything is allocated.
+  expect_data_error(probe_bank(dir, "F: 2000000000\nM: 2000\nk\n"), early);
+  expect_data_error(probe_bank(dir, "F: 1\nM: 2\nzeros\n0 0\n0 0\n"), "cannot be normalised");
+}
+
+TEST(normalise, UnitSumOfSquares) {
+  TempDir dir;
+  write_file(dir / "filters.dat", "F: 2\nM: 2\na\n3 4\n0 0\nb\n2 2\n2 2\n");
+  Filters bank((dir / "filters.dat").c_str());
+  bank.normalise();
+  EXPECT_DOUBLE_EQ(bank.filters[0]->me[0][0], 0.6);
+  EXPECT_DOUBLE_EQ(bank.filters[0]->me[0][1], 0.8);
+  EXPECT_EQ(bank.filters[0]->me[1][0], 0);
+  for (int i = 0; i < 2; i++)
+    for (int j = 0; j < 2; j++) EXPECT_DOUBLE_EQ(bank.filters[1]->me[i][j], 0.5);
+}
+
+TEST(read_line, FirstMNumbersOfTokens) {
+  VEC* v = v_get(3);
+  EXPECT_TRUE(read_line(v, "  1.5x -2e1\t3.5e-2 77", 3));
+  EXPECT_EQ(v->ve[0], 1.5);
+  EXPECT_EQ(v->ve[1], -20);
+  EXPECT_EQ(v->ve[2], 0.035);
+  EXPECT_FALSE(read_line(v, "1 2", 3));
+  EXPECT_FALSE(read_line(v, "1 two 3", 3));
+  v_free(v);
+  EXPECT_EQ(empty_line(" \t\r\n\v\f"), 1);
+  EXPECT_EQ(empty_line(" x "), 0);
+}
