@@ -1,0 +1,428 @@
+// Tests of the surface generator: random streams, FFT, height fields,
+// rendering physics, database layout and the command line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "fft.h"
+#include "height_field.h"
+#include "numeric.h"
+#include "pgm_write.h"
+#include "render.h"
+#include "rng.h"
+#include "surface_classes.h"
+#include "surface_database.h"
+#include "surfaces_cli.h"
+
+namespace fs = std::filesystem;
+using namespace gen;
+
+namespace {
+
+// A fresh directory under the system temp dir, removed at scope exit.
+struct TempDir {
+  fs::path path;
+  TempDir() {
+    std::string t = (fs::temp_directory_path() / "gen_test_XXXXXX").string();
+    path = ::mkdtemp(t.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
+std::string read_file(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+Surface flat_surface(int n, double albedo) { return Surface{Grid(n, n, 0.0), Grid(n, n, albedo)}; }
+
+RenderSettings noiseless() {
+  RenderSettings r;
+  r.noise_sigma = 0.0;
+  return r;
+}
+
+Image8 render(const Surface& s, double slant, double tilt, const RenderSettings& rs = noiseless()) {
+  return render_image(s, surface_normals(s.height), slant, tilt, rs, 7, s.height.cols, s.height.rows);
+}
+
+}  // namespace
+
+TEST(Random, StreamsAreReproducibleAndSeedsIndependent) {
+  Rng a(42), b(42), c(43);
+  for (int k = 0; k < 100; ++k) {
+    const auto x = a.next_u64();
+    EXPECT_EQ(x, b.next_u64());
+    EXPECT_NE(x, c.next_u64());
+  }
+  EXPECT_NE(derive_seed(1, "aaa", 0), derive_seed(1, "aaa", 1));
+  EXPECT_NE(derive_seed(1, "aaa", 0), derive_seed(1, "aab", 0));
+  EXPECT_NE(derive_seed(1, "aaa", 0), derive_seed(2, "aaa", 0));
+}
+
+TEST(Random, NormalHasUnitMoments) {
+  Rng r(5);
+  const int n = 200000;
+  double s1 = 0, s2 = 0, s4 = 0;
+  for (int k = 0; k < n; ++k) {
+    const double x = r.normal();
+    s1 += x;
+    s2 += x * x;
+    s4 += x * x * x * x;
+  }
+  EXPECT_NEAR(s1 / n, 0.0, 0.01);
+  EXPECT_NEAR(s2 / n, 1.0, 0.02);
+  EXPECT_NEAR(s4 / n, 3.0, 0.1);  // Gaussian kurtosis, not just any unit-variance law
+}
+
+TEST(Fft, CosineLandsInItsTwoBinsAndInverseRestores) {
+  const int n = 64;
+  std::vector<Complex> a(n);
+  for (int k = 0; k < n; ++k) a[k] = std::cos(2 * 3.141592653589793 * 5 * k / n);
+  const auto orig = a;
+  fft(a, false);
+  for (int k = 0; k < n; ++k) EXPECT_NEAR(std::abs(a[k]), (k == 5 || k == n - 5) ? n / 2.0 : 0.0, 1e-9);
+  fft(a, true);
+  for (int k = 0; k < n; ++k) EXPECT_NEAR(std::abs(a[k] - orig[k]), 0.0, 1e-12);
+  EXPECT_EQ(next_pow2(200), 256);
+  EXPECT_EQ(next_pow2(256), 256);
+  std::vector<Complex> bad(12);
+  EXPECT_THROW(fft(bad, false), std::invalid_argument);
+}
+
+TEST(Rendering, LightVectorFollowsImageAxes) {
+  const auto right = light_vector(45, 0), bottom = light_vector(45, 90);
+  EXPECT_NEAR(right[0], std::sqrt(0.5), 1e-12);
+  EXPECT_NEAR(right[1], 0.0, 1e-12);
+  EXPECT_NEAR(bottom[0], 0.0, 1e-12);
+  EXPECT_NEAR(bottom[1], std::sqrt(0.5), 1e-12);  // +y is down the picture
+  EXPECT_NEAR(bottom[2], std::sqrt(0.5), 1e-12);
+}
+
+TEST(Rendering, FlatSurfaceGivesUniformExpectedGrey) {
+  const Surface s = flat_surface(32, 0.8);
+  for (double slant : {0.0, 30.0, 45.0, 70.0}) {
+    for (double tilt : {0.0, 90.0, 210.0, 330.0}) {
+      const Image8 img = render(s, slant, tilt);
+      const int expected = static_cast<int>(std::lround(220.0 * 0.8 * std::cos(slant * kPi / 180)));
+      for (auto p : img.pixels) ASSERT_EQ(p, expected) << "slant " << slant << " tilt " << tilt;
+    }
+  }
+}
+
+TEST(Rendering, SensorNoiseIsMildAndUnbiased) {
+  const Surface s = flat_surface(128, 0.8);
+  RenderSettings rs;  // default noise
+  const Image8 img = render(s, 45, 0, rs);
+  double m = 0, v = 0;
+  for (auto p : img.pixels) m += p;
+  m /= img.pixels.size();
+  for (auto p : img.pixels) v += (p - m) * (p - m);
+  const double sd = std::sqrt(v / img.pixels.size());
+  EXPECT_NEAR(m, 220.0 * 0.8 * std::sqrt(0.5), 0.05);
+  EXPECT_GT(sd, 1.0);
+  EXPECT_LT(sd, 2.0);
+}
+
+TEST(Rendering, SlopesFacingTheLightAreBrighter) {
+  // h = 4 sin(2 pi j / 64): at j = 0 the surface rises to the right, so its
+  // normal leans left, towards a light at tilt 180; at j = 32 the opposite.
+  const int n = 64;
+  Surface s = flat_surface(n, 0.8);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) s.height.at(i, j) = 4.0 * std::sin(2 * kPi * j / n);
+  RenderSettings rs = noiseless();
+  rs.cast_shadows = false;
+  const Image8 from_left = render(s, 45, 180, rs), from_right = render(s, 45, 0, rs);
+  EXPECT_GT(from_left.at(10, 0), from_right.at(10, 0) + 30);
+  EXPECT_LT(from_left.at(10, 32), from_right.at(10, 32) - 30);
+  // The same along the rows: a light from the bottom (tilt 90) favours
+  // slopes that rise upwards.
+  Surface t = flat_surface(n, 0.8);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) t.height.at(i, j) = 4.0 * std::sin(2 * kPi * i / n);
+  const Image8 from_bottom = render(t, 45, 90, rs), from_top = render(t, 45, 270, rs);
+  EXPECT_LT(from_bottom.at(0, 10), from_top.at(0, 10) - 30);
+  EXPECT_GT(from_bottom.at(32, 10), from_top.at(32, 10) + 30);
+}
+
+// A 20-pixel-tall square block in the middle of a flat 256 x 256 field.
+class StepShadow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    s = flat_surface(256, 0.8);
+    for (int i = 100; i < 156; ++i)
+      for (int j = 100; j < 156; ++j) s.height.at(i, j) = 20.0;
+  }
+  Surface s;
+  const int lit = static_cast<int>(std::lround(220.0 * 0.8 * std::sqrt(0.5)));
+};
+
+TEST_F(StepShadow, ShadowFallsAwayFromTheLight) {
+  const Image8 right = render(s, 45, 0);  // light from the right
+  EXPECT_EQ(right.at(128, 90), 0);        // left of the block
+  EXPECT_EQ(right.at(128, 170), lit);     // right of the block
+  EXPECT_EQ(right.at(128, 128), lit);     // block top
+  const Image8 left = render(s, 45, 180);
+  EXPECT_EQ(left.at(128, 90), lit);
+  EXPECT_EQ(left.at(128, 165), 0);
+  const Image8 bottom = render(s, 45, 90);  // light from the bottom: shadow above
+  EXPECT_EQ(bottom.at(90, 128), 0);
+  EXPECT_EQ(bottom.at(170, 128), lit);
+}
+
+TEST_F(StepShadow, ShadowLengthIsHeightTimesTanSlant) {
+  // 20 px at slant 45, 34.6 px at slant 60.
+  const Image8 a = render(s, 45, 0), b = render(s, 60, 0);
+  EXPECT_EQ(a.at(128, 100 - 18), 0);
+  EXPECT_NE(a.at(128, 100 - 23), 0);
+  EXPECT_EQ(b.at(128, 100 - 32), 0);
+  EXPECT_NE(b.at(128, 100 - 38), 0);
+  const Image8 overhead = render(s, 0, 0);
+  EXPECT_NE(overhead.at(128, 95), 0);
+}
+
+TEST_F(StepShadow, ObliqueLightCastsAlongItsDirection) {
+  // Light at tilt 30 (from the right and below): the shadow runs up and left
+  // from the block's top-left corner region, along (-cos 30, -sin 30).
+  const auto mask = cast_shadow_mask(s.height, 45, 30);
+  auto shadowed = [&](double i, double j) {
+    return mask[static_cast<std::size_t>(std::lround(i)) * 256 + std::lround(j)] != 0;
+  };
+  const double c = std::cos(kPi / 6), sn = std::sin(kPi / 6);
+  EXPECT_TRUE(shadowed(128 - 10 * sn, 99 - 10 * c));  // 10 px back from the left face
+  EXPECT_FALSE(shadowed(128 - 25 * sn, 99 - 25 * c)); // beyond the 20 px shadow
+  EXPECT_FALSE(shadowed(128 + 10 * sn, 157 + 10 * c)); // on the lit side
+  // Also one steep enough to sweep along the rows (tilt 250: from above).
+  const auto up = cast_shadow_mask(s.height, 45, 250);
+  EXPECT_NE(up[static_cast<std::size_t>(160) * 256 + 130], 0);
+  EXPECT_EQ(up[static_cast<std::size_t>(90) * 256 + 130], 0);
+}
+
+TEST(SurfaceClasses, TableHasTheTwentyNamesInOrder) {
+  const char* names[] = {"aaa", "aab", "aaj", "aam", "aan", "aao", "aar", "aas", "aba", "abj",
+                         "abk", "acc", "acd", "ace", "adb", "adc", "add", "ade", "adg", "adh"};
+  const auto& t = surface_classes();
+  ASSERT_EQ(t.size(), 20u);
+  for (int k = 0; k < 20; ++k) {
+    EXPECT_EQ(t[k].name, names[k]);
+    EXPECT_EQ(find_surface_class(names[k]), &t[k]);
+  }
+  EXPECT_EQ(find_surface_class("zzz"), nullptr);
+}
+
+TEST(SurfaceClasses, SynthesisIsReproducibleAndMeetsTheRecipe) {
+  for (const auto& c : surface_classes()) {
+    const Surface a = synthesize_surface(c, 64, 11), b = synthesize_surface(c, 64, 11);
+    const Surface d = synthesize_surface(c, 64, 12);
+    EXPECT_EQ(a.height.v, b.height.v) << c.name;
+    EXPECT_EQ(a.albedo.v, b.albedo.v) << c.name;
+    EXPECT_NE(a.height.v, d.height.v) << c.name;
+    const double want = std::sqrt(c.slope * c.slope + c.detail_slope * c.detail_slope);
+    EXPECT_NEAR(rms_slope(a.height), want, 0.25 * want) << c.name;
+    for (double x : a.albedo.v) ASSERT_TRUE(x > 0.0 && x <= 1.0) << c.name;
+  }
+}
+
+namespace {
+
+// Variances of horizontal and vertical pixel differences at lags 1 and 4 in
+// the images lit from the right and from the bottom: a crude texture
+// signature that depends on roughness, scale and orientation.
+std::vector<double> signature(const std::string& name, int set) {
+  DatabaseSpec spec = default_database_spec();
+  spec.width = spec.height = 128;
+  spec.slants = {45};
+  spec.tilts = {0, 90};
+  const auto imgs = render_set(spec, name, set);
+  std::vector<double> sig;
+  for (const auto& img : imgs) {
+    for (int k = 0; k < 4; ++k) {
+      const int axis = k % 2, lag = k < 2 ? 1 : 4;
+      double s = 0, s2 = 0;
+      int n = 0;
+      for (int i = 0; i + lag < img.height; ++i)
+        for (int j = 0; j + lag < img.width; ++j) {
+          const double d = axis == 0 ? img.at(i, j + lag) - img.at(i, j) : img.at(i + lag, j) - img.at(i, j);
+          s += d;
+          s2 += d * d;
+          ++n;
+        }
+      sig.push_back(s2 / n - (s / n) * (s / n));
+    }
+  }
+  return sig;
+}
+
+double log_distance(const std::vector<double>& a, const std::vector<double>& b) {
+  double d = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) d = std::max(d, std::fabs(std::log(a[k] / b[k])));
+  return d;
+}
+
+}  // namespace
+
+TEST(SurfaceClasses, SetsShareStatisticsWhileClassesDiffer) {
+  const std::vector<std::string> names = {"aab", "aam", "aar", "aas", "add", "adh"};
+  std::vector<std::vector<double>> first;
+  for (const auto& n : names) {
+    const auto s0 = signature(n, 0), s1 = signature(n, 1);
+    EXPECT_LT(log_distance(s0, s1), 0.25) << n;  // within about 28%
+    first.push_back(s0);
+  }
+  for (std::size_t a = 0; a < names.size(); ++a)
+    for (std::size_t b = a + 1; b < names.size(); ++b)
+      EXPECT_GT(log_distance(first[a], first[b]), 0.45) << names[a] << " vs " << names[b];
+}
+
+TEST(Database, PathsFollowTheLayout) {
+  EXPECT_EQ(image_path("ws", "aaa", 1, 45, 30), "ws/data/aaa/aaa1/aaa_45_30.pgm");
+  EXPECT_EQ(image_path(".", "adh", 0, 45, 0), "./data/adh/adh0/adh_45_0.pgm");
+  EXPECT_EQ(contact_sheet_path("ws"), "ws/data/contact_sheet.pgm");
+}
+
+TEST(Database, PgmEncodingIsExact) {
+  Image8 img(3, 2);
+  for (int k = 0; k < 6; ++k) img.pixels[k] = static_cast<std::uint8_t>(k * 50);
+  const std::string pgm = encode_pgm(img);
+  EXPECT_EQ(pgm, std::string("P5\n3 2\n255\n") + std::string("\x00\x32\x64\x96\xc8\xfa", 6));
+}
+
+TEST(Database, ContactSheetTilesInOrderWithSeparators) {
+  std::vector<Image8> tiles;
+  for (int k = 0; k < 3; ++k) tiles.emplace_back(4, 3, static_cast<std::uint8_t>(10 + k));
+  const Image8 sheet = contact_sheet(tiles, 2, 1);
+  ASSERT_EQ(sheet.width, 2 * 4 + 3);
+  ASSERT_EQ(sheet.height, 2 * 3 + 3);
+  EXPECT_EQ(sheet.at(0, 0), 255);
+  EXPECT_EQ(sheet.at(1, 1), 10);
+  EXPECT_EQ(sheet.at(1, 4), 10);
+  EXPECT_EQ(sheet.at(1, 5), 255);  // separator column
+  EXPECT_EQ(sheet.at(1, 6), 11);
+  EXPECT_EQ(sheet.at(5, 1), 12);   // second row
+  EXPECT_EQ(sheet.at(5, 6), 0);    // empty slot
+}
+
+namespace {
+
+DatabaseSpec small_spec(const fs::path& root, std::uint64_t seed) {
+  DatabaseSpec spec = default_database_spec();
+  spec.root = root.string();
+  spec.names = {"aam", "acc"};
+  spec.sets = {0, 1};
+  spec.tilts = {0, 90};
+  spec.width = 40;
+  spec.height = 24;
+  spec.seed = seed;
+  return spec;
+}
+
+}  // namespace
+
+TEST(Database, WritesEveryFileWithExactHeadersAndNoLeftovers) {
+  TempDir d;
+  std::ostringstream log;
+  generate_database(small_spec(d.path, 1), log);
+  int files = 0;
+  for (const auto& e : fs::recursive_directory_iterator(d.path)) {
+    if (!e.is_regular_file()) continue;
+    ++files;
+    EXPECT_EQ(e.path().string().find(".tmp."), std::string::npos) << e.path();
+  }
+  EXPECT_EQ(files, 2 * 2 * 2 + 1);
+  const std::string img = read_file(image_path(d.path.string(), "acc", 1, 45, 90));
+  ASSERT_EQ(img.size(), std::string("P5\n40 24\n255\n").size() + 40 * 24);
+  EXPECT_EQ(img.substr(0, 13), "P5\n40 24\n255\n");
+  const std::string sheet = read_file(contact_sheet_path(d.path.string()));
+  EXPECT_EQ(sheet.substr(0, 13), "P5\n86 28\n255\n");  // 2 tiles side by side, 2 px gaps
+}
+
+TEST(Database, SameSeedSameBytesOtherSeedDiffers) {
+  TempDir a, b, c;
+  std::ostringstream log;
+  generate_database(small_spec(a.path, 9), log);
+  generate_database(small_spec(b.path, 9), log);
+  generate_database(small_spec(c.path, 10), log);
+  for (int set : {0, 1}) {
+    for (int tilt : {0, 90}) {
+      const auto pa = read_file(image_path(a.path.string(), "aam", set, 45, tilt));
+      EXPECT_EQ(pa, read_file(image_path(b.path.string(), "aam", set, 45, tilt)));
+      EXPECT_NE(pa, read_file(image_path(c.path.string(), "aam", set, 45, tilt)));
+    }
+  }
+  EXPECT_NE(read_file(image_path(a.path.string(), "aam", 0, 45, 0)),
+            read_file(image_path(a.path.string(), "aam", 1, 45, 0)));
+}
+
+TEST(Database, RealisationDoesNotDependOnTheOtherRequestedImages) {
+  DatabaseSpec one = default_database_spec(), many = one;
+  one.width = one.height = many.width = many.height = 32;
+  one.tilts = {90};
+  many.tilts = {0, 90, 180};
+  EXPECT_EQ(render_set(one, "aba", 2)[0].pixels, render_set(many, "aba", 2)[1].pixels);
+}
+
+TEST(Cli, DefaultsAndValueForms) {
+  auto c = parse_surfaces_args({});
+  ASSERT_EQ(c.action, SurfacesCommand::Action::kRun);
+  EXPECT_EQ(c.spec.names.size(), 20u);
+  EXPECT_EQ(c.spec.sets, (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(c.spec.tilts.size(), 12u);
+  EXPECT_EQ(c.spec.tilts.back(), 330);
+  EXPECT_EQ(c.spec.slants, std::vector<int>{45});
+  EXPECT_EQ(c.spec.width, 256);
+  EXPECT_EQ(c.spec.seed, 1u);
+  c = parse_surfaces_args({"--sets", "3", "--size=64x32", "--names", "adh,aaa", "--seed", "77",
+                           "--tilts", "10,20", "--slants=30,60"});
+  ASSERT_EQ(c.action, SurfacesCommand::Action::kRun) << c.error;
+  EXPECT_EQ(c.spec.sets, (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(c.spec.width, 64);
+  EXPECT_EQ(c.spec.height, 32);
+  EXPECT_EQ(c.spec.names, (std::vector<std::string>{"adh", "aaa"}));
+  EXPECT_EQ(c.spec.seed, 77u);
+  EXPECT_EQ(c.spec.slants, (std::vector<int>{30, 60}));
+  EXPECT_EQ(parse_surfaces_args({"--sets", "1,3"}).spec.sets, (std::vector<int>{1, 3}));
+}
+
+TEST(Cli, BadArgumentsExitTwoWithTheReason) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--names", "aaa,zzz"}, {"--names", "aaa,aaa"}, {"--tilts", "0,360"}, {"--tilts", "0,30,0"},
+      {"--slants", "90"},     {"--size", "0"},        {"--size", "64x"},    {"--seed", "-1"},
+      {"--sets", "0"},        {"--sets", "1,x"},      {"--root"},           {"--frobnicate"},
+      {"--tilts", ""},        {"--help=yes"}};
+  for (const auto& args : bad) {
+    std::ostringstream out, err;
+    EXPECT_EQ(generate_surfaces_main(args, out, err), 2) << args[0];
+    EXPECT_EQ(err.str().rfind("generate_surfaces: ", 0), 0u) << err.str();
+    EXPECT_NE(err.str().find("Usage:"), std::string::npos);
+    EXPECT_TRUE(out.str().empty());
+  }
+  std::ostringstream out, err;
+  EXPECT_EQ(generate_surfaces_main({"--help"}, out, err), 0);
+  EXPECT_NE(out.str().find("Usage:"), std::string::npos);
+  EXPECT_NE(out.str().find("adh"), std::string::npos);
+}
+
+TEST(Cli, WriteErrorExitsOneWithOneLine) {
+  TempDir d;
+  const fs::path blocker = d.path / "file";
+  std::ofstream(blocker) << "x";
+  std::ostringstream out, err;
+  const int rc = generate_surfaces_main(
+      {"--root", blocker.string(), "--names", "aaa", "--sets", "1", "--tilts", "0", "--size", "16"},
+      out, err);
+  EXPECT_EQ(rc, 1);
+  const std::string e = err.str();
+  const auto last = e.rfind("generate_surfaces: cannot");
+  ASSERT_NE(last, std::string::npos) << e;
+  EXPECT_EQ(e.find('\n', last), e.size() - 1);  // the reason is the last, single line
+}

@@ -1,0 +1,123 @@
+#include "surface_database.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "atomic_file.h"
+#include "fft.h"
+#include "pgm_write.h"
+#include "rng.h"
+#include "surface_classes.h"
+
+namespace gen {
+
+namespace fs = std::filesystem;
+
+DatabaseSpec default_database_spec() {
+  DatabaseSpec s;
+  for (const auto& c : surface_classes()) s.names.push_back(c.name);
+  s.sets = {0, 1, 2, 3};
+  s.slants = {45};
+  for (int t = 0; t < 360; t += 30) s.tilts.push_back(t);
+  return s;
+}
+
+std::string image_path(const std::string& root, const std::string& name, int set, int slant,
+                       int tilt) {
+  const std::string dir = root + "/data/" + name + "/" + name + std::to_string(set);
+  return dir + "/" + name + "_" + std::to_string(slant) + "_" + std::to_string(tilt) + ".pgm";
+}
+
+std::string contact_sheet_path(const std::string& root) { return root + "/data/contact_sheet.pgm"; }
+
+std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name, int set) {
+  const SurfaceClass* c = find_surface_class(name);
+  if (!c) throw std::invalid_argument("unknown surface class '" + name + "'");
+  const int n = next_pow2(std::max(spec.width, spec.height));
+  const Surface s = synthesize_surface(*c, n, derive_seed(spec.seed, name, static_cast<std::uint64_t>(set)));
+  const Normals nrm = surface_normals(s.height);
+  std::vector<Image8> out;
+  for (int slant : spec.slants) {
+    for (int tilt : spec.tilts) {
+      const std::uint64_t noise_seed =
+          derive_seed(spec.seed, name + "/noise", static_cast<std::uint64_t>(set),
+                      static_cast<std::uint64_t>(slant), static_cast<std::uint64_t>(tilt));
+      out.push_back(render_image(s, nrm, slant, tilt, spec.render, noise_seed, spec.width, spec.height));
+    }
+  }
+  return out;
+}
+
+Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap) {
+  if (tiles.empty() || columns <= 0 || gap < 0) return Image8();
+  const int w = tiles[0].width, h = tiles[0].height;
+  const int count = static_cast<int>(tiles.size());
+  const int rows = (count + columns - 1) / columns;
+  Image8 sheet(columns * w + (columns + 1) * gap, rows * h + (rows + 1) * gap, 255);
+  for (int t = 0; t < rows * columns; ++t) {
+    const int top = gap + (t / columns) * (h + gap);
+    const int left = gap + (t % columns) * (w + gap);
+    const bool have = t < count && tiles[t].width == w && tiles[t].height == h;
+    for (int i = 0; i < h; ++i)
+      for (int j = 0; j < w; ++j) sheet.at(top + i, left + j) = have ? tiles[t].at(i, j) : 0;
+  }
+  return sheet;
+}
+
+SheetView contact_sheet_view(const DatabaseSpec& spec) {
+  auto pick = [](const std::vector<int>& v, int preferred) {
+    if (v.empty() || std::find(v.begin(), v.end(), preferred) != v.end()) return preferred;
+    return v.front();
+  };
+  return {pick(spec.sets, 0), pick(spec.slants, 45), pick(spec.tilts, 0)};
+}
+
+namespace {
+
+void make_dirs(const std::string& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) throw WriteError("cannot create directory " + dir + ": " + ec.message());
+}
+
+}  // namespace
+
+void generate_database(const DatabaseSpec& spec, std::ostream& log) {
+  const auto t0 = std::chrono::steady_clock::now();
+  const SheetView view = contact_sheet_view(spec);
+  std::vector<Image8> tiles;
+  std::size_t written = 0;
+  for (std::size_t k = 0; k < spec.names.size(); ++k) {
+    const std::string& name = spec.names[k];
+    const SurfaceClass* c = find_surface_class(name);
+    if (!c) throw std::invalid_argument("unknown surface class '" + name + "'");
+    for (int set : spec.sets) {
+      make_dirs(spec.root + "/data/" + name + "/" + name + std::to_string(set));
+      const std::vector<Image8> images = render_set(spec, name, set);
+      std::size_t idx = 0;
+      for (int slant : spec.slants) {
+        for (int tilt : spec.tilts) {
+          const Image8& img = images[idx++];
+          write_pgm(image_path(spec.root, name, set, slant, tilt), img);
+          ++written;
+          if (set == view.set && slant == view.slant && tilt == view.tilt) tiles.push_back(img);
+        }
+      }
+    }
+    log << "generate_surfaces: [" << (k + 1) << "/" << spec.names.size() << "] " << name << ": "
+        << c->description << "\n"
+        << std::flush;
+  }
+  make_dirs(spec.root + "/data");
+  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles.size()))));
+  write_pgm(contact_sheet_path(spec.root), contact_sheet(tiles, std::max(1, columns), 2));
+  const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  log << "generate_surfaces: wrote " << written << " images and " << contact_sheet_path(spec.root)
+      << " in " << secs << " s\n";
+}
+
+}  // namespace gen

@@ -1,0 +1,55 @@
+// Generation of a whole photometric texture database:
+//   <root>/data/<name>/<name><set>/<name>_<slant>_<tilt>.pgm
+// plus <root>/data/contact_sheet.pgm.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "image8.h"
+#include "render.h"
+
+namespace gen {
+
+struct DatabaseSpec {
+  std::string root = ".";
+  std::vector<std::string> names;  // surface classes, in output order
+  std::vector<int> sets;           // independent realisations per class
+  std::vector<int> slants;         // degrees
+  std::vector<int> tilts;          // degrees
+  int width = 256;
+  int height = 256;
+  std::uint64_t seed = 1;
+  RenderSettings render;
+};
+
+// The spec with the database's defaults: all classes, sets 0..3, slant 45,
+// tilts 0..330 in steps of 30, 256 x 256, seed 1.
+DatabaseSpec default_database_spec();
+
+std::string image_path(const std::string& root, const std::string& name, int set, int slant,
+                       int tilt);
+std::string contact_sheet_path(const std::string& root);
+
+// All images of one realisation of a class, in (slant, tilt) order as listed
+// in spec. Throws std::invalid_argument for an unknown class name.
+std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name, int set);
+
+// Tiles images (all the same size) row by row, `columns` per row, with
+// `gap`-pixel white separators between and around them; unused slots are
+// black.
+Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap);
+
+// The (set, slant, tilt) shown on the contact sheet: set 0, slant 45 and tilt
+// 0 where generated, otherwise the first listed value of each.
+struct SheetView {
+  int set, slant, tilt;
+};
+SheetView contact_sheet_view(const DatabaseSpec& spec);
+
+// Writes everything, logging progress to `log`. Throws WriteError.
+void generate_database(const DatabaseSpec& spec, std::ostream& log);
+
+}  // namespace gen
