@@ -1,12 +1,12 @@
 #include "read_write_database.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "atomic_output.h"
 #include "auxillary.h"
@@ -137,6 +137,7 @@ Database::Database(const char* file, Filters* ff) : K(0), surfaces(nullptr), fil
   FILE* f = std::fopen(file, "r");
   if (!f) data_error_text(std::string("Cannot open the database file \"") + file + "\"");
   LineReader reader(f, file);
+  std::vector<ClassSurface*> models;
   try {
     std::string line;
     if (!reader.next(line))
@@ -146,22 +147,17 @@ Database::Database(const char* file, Filters* ff) : K(0), surfaces(nullptr), fil
     char* end;
     errno = 0;
     long count = std::strtol(p, &end, 10);
-    if (end == p || errno == ERANGE || count < 0 || !(*end == '\0' || is_space(*end)))
+    if (end == p || errno == ERANGE || count < 0 || count > INT_MAX || !(*end == '\0' || is_space(*end)))
       reader.fail("the first line must hold the number of models, a whole number of at least 0");
-    // A model takes at least F + 6 lines: refuse a count the file cannot hold
-    // before allocating for it.
-    struct stat st;
-    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<double>(count) * (ff->F + 6) > static_cast<double>(st.st_size))
-      reader.fail(kEndedEarly, "the count line promises " + std::to_string(count) +
-                                   " models, more than the file can hold");
-    surfaces = new ClassSurface*[count]();
+    // Models are collected as they are read, so a count that the file does
+    // not hold ends in "ended prematurely", never in a huge allocation.
+    for (long k = 0; k < count; k++) models.push_back(new ClassSurface(ff, reader));
+    surfaces = new ClassSurface*[models.size()];
+    for (size_t k = 0; k < models.size(); k++) surfaces[k] = models[k];
     K = static_cast<u_int>(count);
-    for (u_int k = 0; k < K; k++) surfaces[k] = new ClassSurface(ff, reader);
   } catch (...) {
     std::fclose(f);
-    for (u_int k = 0; k < K; k++) delete surfaces[k];
-    delete[] surfaces;
+    for (ClassSurface* model : models) delete model;
     throw;
   }
   std::fclose(f);

@@ -1,0 +1,269 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "class_surface.h"
+#include "data_error.h"
+#include "filters.h"
+#include "read_write_database.h"
+#include "test_support.h"
+
+namespace {
+
+// A bank of F kernels; the database reader takes only its count.
+std::string write_bank_of(const TempDir& dir, int F) {
+  write_bank(dir / "bank.dat", test_kernels(F, 3));
+  return dir / "bank.dat";
+}
+
+// The text of one model with constant rows (F filters).
+std::string model_text(const std::string& name, int F, double p, double mu, double sigma) {
+  char number[64];
+  std::string text = name + "\nMatrix P\n";
+  for (int f = 0; f < F; f++) {
+    for (int c = 0; c < 6; c++) {
+      std::snprintf(number, sizeof number, "%0.6lf   ", p);
+      text += number;
+    }
+    text += "\n";
+  }
+  text += "Vector mu\n";
+  for (int f = 0; f < F; f++) {
+    std::snprintf(number, sizeof number, "%0.6lf   ", mu);
+    text += number;
+  }
+  text += "\nVector sigma\n";
+  for (int f = 0; f < F; f++) {
+    std::snprintf(number, sizeof number, "%0.6lf   ", sigma);
+    text += number;
+  }
+  return text + "\n";
+}
+
+RunResult probe_database(const TempDir& dir, const std::string& content, int F = 2) {
+  write_file(dir / "db.dat", content);
+  return run({program("probe"), "database", dir / "db.dat", write_bank_of(dir, F)});
+}
+
+void expect_data_error(const RunResult& r, const std::string& text) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+}
+
+const char kExample[] =
+    "1\n"
+    "aaa\n"
+    "Matrix P\n"
+    "0.500000   -1.250000   0.000000   2.000000   0.062500   3.000000   \n"
+    "1.000000   2.000000   3.000000   4.000000   5.000000   6.000000   \n"
+    "Vector mu\n"
+    "12.500000   3.000000   \n"
+    "Vector sigma\n"
+    "1.000000   -0.000000   \n";
+
+}  // namespace
+
+TEST(Database, ExampleFileReadAndWrittenByteForByte) {
+  TempDir dir;
+  write_file(dir / "db.dat", kExample);
+  Filters bank(write_bank_of(dir, 2).c_str());
+  Database db((dir / "db.dat").c_str(), &bank);
+  ASSERT_EQ(db.K, 1u);
+  EXPECT_STREQ(db.surfaces[0]->name, "aaa");
+  EXPECT_EQ(db.surfaces[0]->P->me[0][1], -1.25);
+  EXPECT_EQ(db.surfaces[0]->P->me[0][4], 0.0625);
+  EXPECT_EQ(db.surfaces[0]->mu->ve[0], 12.5);
+  EXPECT_TRUE(std::signbit(db.surfaces[0]->sigma->ve[1]));
+  db.surfaces[0]->sigma->ve[1] = -0.0000001;  // written as -0.000000
+  db.output((dir / "out.dat").c_str());
+  EXPECT_EQ(read_file(dir / "out.dat"), kExample);
+}
+
+TEST(Database, RoundTripToSixDecimalsWithLongLines) {
+  // 30 filters: number lines of more than 255 characters must read back whole.
+  TempDir dir;
+  Filters bank(write_bank_of(dir, 30).c_str());
+  std::string text = "2\n" + model_text("first", 30, 123.4567891, -17.25, 3.5) +
+                     model_text("second model", 30, 0.0000004, 1e6 + 0.1234564, 0.001);
+  write_file(dir / "db.dat", text);
+  Database db((dir / "db.dat").c_str(), &bank);
+  ASSERT_EQ(db.K, 2u);
+  EXPECT_EQ(db.surfaces[0]->P->me[29][5], 123.456789);
+  EXPECT_EQ(db.surfaces[0]->mu->ve[29], -17.25);
+  EXPECT_EQ(db.surfaces[1]->P->me[0][0], 0);
+  EXPECT_EQ(db.surfaces[1]->mu->ve[29], 1000000.123456);
+  EXPECT_STREQ(db.surfaces[1]->name, "second model");
+  db.output((dir / "out.dat").c_str());
+  EXPECT_EQ(read_file(dir / "out.dat"), text);
+}
+
+TEST(Database, TolerantReadingOfSeparatorsAndExtraValues) {
+  TempDir dir;
+  std::string text =
+      "  1 models\n-name\n\n"
+      "1.5x\t2  3 4 5 6 7 8\n"
+      "1 2 3 4 5 6\n"
+      "label\n  7   8  9\nsigma\n1 1\ntrailing text that is never read\n";
+  RunResult r = probe_database(dir, text);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "1\n");
+}
+
+TEST(Database, ErrorsAsAUserMeetsThem) {
+  TempDir dir;
+  RunResult missing = run({program("probe"), "database", dir / "none.dat", write_bank_of(dir, 2)});
+  expect_data_error(missing, dir / "none.dat");
+  expect_data_error(probe_database(dir, ""), "empty");
+  expect_data_error(probe_database(dir, "x\n"), "number of models");
+  expect_data_error(probe_database(dir, "-1\n"), "number of models");
+  expect_data_error(probe_database(dir, "2\n" + model_text("a", 2, 1, 0, 1)),
+                    "Your ClassSurface input file has ended prematurely!");
+  expect_data_error(probe_database(dir, "1\n7up\n"), "The name of the surface is a number: 7up");
+  expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3\n"), "Error in scanning vector lines!");
+  expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3 4 5 6\n"), "ends inside a model");
+  expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3 4 5 6\n1 2 3 4 5 6\nmu\n\n"),
+                    "Error in scanning vector lines!");
+  expect_data_error(probe_database(dir, "1\n" + std::string(80, 'n') + "\n"), "longer than 79");
+  expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3 4 5 nan\n"), "not finite");
+  expect_data_error(probe_database(dir, "999999999\n" + model_text("a", 2, 1, 0, 1)),
+                    "Your ClassSurface input file has ended prematurely!");
+  // A model written with a bank of another size shows as a scanning error.
+  expect_data_error(probe_database(dir, "1\n" + model_text("a", 2, 1, 0, 1), 3),
+                    "Error in scanning vector lines!");
+}
+
+TEST(Database, EmptyDatabase) {
+  TempDir dir;
+  RunResult r = probe_database(dir, "0\nanything\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0\n");
+}
+
+TEST(Database, WriterRefusesNamesThatCannotBeReadBack) {
+  EXPECT_EQ(unreadable_name("aaa"), "");
+  EXPECT_NE(unreadable_name(""), "");
+  EXPECT_NE(unreadable_name("1abc"), "");
+  EXPECT_NE(unreadable_name("a\nb"), "");
+  EXPECT_NE(unreadable_name(std::string(80, 'a').c_str()), "");
+  EXPECT_EQ(unreadable_name(std::string(79, 'a').c_str()), "");
+
+  TempDir dir;
+  write_file(dir / "db.dat", kExample);
+  Filters bank(write_bank_of(dir, 2).c_str());
+  Database db((dir / "db.dat").c_str(), &bank);
+  std::strcpy(db.surfaces[0]->name, "9lives");
+  write_file(dir / "old.dat", "old contents\n");
+  EXPECT_THROW(db.output((dir / "old.dat").c_str()), DataError);
+  EXPECT_EQ(read_file(dir / "old.dat"), "old contents\n");
+}
+
+TEST(Database, WriteErrorLeavesTheOldFileAndNoTemporary) {
+  if (geteuid() == 0) {
+    // Root writes into read-only folders; a full device fails for everyone.
+    TempDir dir;
+    write_file(dir / "db.dat", kExample);
+    Filters bank(write_bank_of(dir, 2).c_str());
+    Database db((dir / "db.dat").c_str(), &bank);
+    EXPECT_THROW(db.output("/dev/full/test20.dat"), DataError);
+    return;
+  }
+  TempDir dir;
+  write_file(dir / "db.dat", kExample);
+  Filters bank(write_bank_of(dir, 2).c_str());
+  Database db((dir / "db.dat").c_str(), &bank);
+  make_dirs(dir / "locked");
+  write_file(dir / "locked/test20.dat", "old\n");
+  chmod((dir / "locked").c_str(), 0555);
+  EXPECT_THROW(db.output((dir / "locked/test20.dat").c_str()), DataError);
+  EXPECT_EQ(read_file(dir / "locked/test20.dat"), "old\n");
+  chmod((dir / "locked").c_str(), 0755);
+}
+
+namespace {
+
+// A database of models that predict 0 everywhere: the distance of model a
+// to D = 0 is |mu_a| / sigma_a at every light, so each test sets them.
+struct FlatDatabase {
+  TempDir dir;
+  std::unique_ptr<Filters> bank;
+  std::unique_ptr<Database> db;
+  explicit FlatDatabase(const std::vector<double>& distances) {
+    std::string text = std::to_string(distances.size()) + "\n";
+    for (size_t a = 0; a < distances.size(); a++)
+      text += model_text("m" + std::to_string(a), 1, 0, distances[a], 1);
+    write_file(dir / "db.dat", text);
+    bank = std::make_unique<Filters>(write_bank_of(dir, 1).c_str());
+    db = std::make_unique<Database>((dir / "db.dat").c_str(), bank.get());
+  }
+};
+
+struct Outcome {
+  int index;
+  int number;
+  double ratio;
+};
+
+Outcome classify(const std::vector<double>& distances, unsigned i_true) {
+  FlatDatabase flat(distances);
+  ISpace space(0, 6.28, 4, 0.5, 1.1, 2, 0.8, 1.3, 2);
+  VEC* D = v_get(1);
+  Outcome o;
+  o.index = flat.db->classify(D, &space, i_true, &o.number, &o.ratio);
+  v_free(D);
+  return o;
+}
+
+}  // namespace
+
+TEST(classify, TrueClassStrictlyNearest) {
+  Outcome o = classify({3, 1, 2, 5}, 1);
+  EXPECT_EQ(o.index, 1);
+  EXPECT_EQ(o.number, 0);
+  EXPECT_EQ(o.ratio, 0);
+}
+
+TEST(classify, TieWithALowerClassGoesToTheLowerClass) {
+  Outcome o = classify({2, 4, 2, 5}, 2);
+  EXPECT_EQ(o.index, 0);
+  EXPECT_EQ(o.number, 0);
+  EXPECT_EQ(o.ratio, 0);
+}
+
+TEST(classify, UniquelyFarthestAndCountOfNearer) {
+  Outcome o = classify({3, 1, 2, 5}, 3);
+  EXPECT_EQ(o.index, 1);
+  EXPECT_EQ(o.number, 3);
+  EXPECT_EQ(o.ratio, 1);
+  Outcome mid = classify({3, 1, 2, 5}, 2);
+  EXPECT_EQ(mid.number, 1);
+  EXPECT_DOUBLE_EQ(mid.ratio, 0.25);
+}
+
+TEST(classify, AllEqualGivesNotANumberRatio) {
+  Outcome o = classify({2, 2, 2}, 1);
+  EXPECT_EQ(o.index, 0);
+  EXPECT_EQ(o.number, 0);
+  EXPECT_TRUE(std::isnan(o.ratio));
+  Outcome single = classify({4}, 0);
+  EXPECT_EQ(single.index, 0);
+  EXPECT_TRUE(std::isnan(single.ratio));
+}
+
+TEST(classify, EmptyDatabaseOrTrueClassOutOfRangeIsRefused) {
+  FlatDatabase flat({1, 2});
+  ISpace space(0, 6.28, 4, 0.5, 1.1, 2, 0.8, 1.3, 2);
+  VEC* D = v_get(1);
+  int number;
+  double ratio;
+  EXPECT_THROW(flat.db->classify(D, &space, 2, &number, &ratio), DataError);
+  FlatDatabase none({});
+  EXPECT_THROW(none.db->classify(D, &space, 0, &number, &ratio), DataError);
+  v_free(D);
+}
