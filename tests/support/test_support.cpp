@@ -111,7 +111,18 @@ HeightField test_surface(int surface_class, unsigned seed) {
   std::uniform_real_distribution<double> phase(0, 2 * 3.141592653589793);
   const double p1 = phase(generator), p2 = phase(generator), p3 = phase(generator);
   const double pi = 3.141592653589793;
-  switch (surface_class % 4) {
+  switch (surface_class % 6) {
+    case 4:
+    case 5: {  // two skewed ridge patterns at 0 and 60 (or 30 and 110) degrees
+      const double w1 = 2 * pi / (surface_class == 4 ? 9 : 7), w2 = 2 * pi / 6;
+      const double a1 = surface_class == 4 ? 0.0 : 0.5236, a2 = surface_class == 4 ? 1.0472 : 1.92;
+      return [=](int i, int j) {
+        double u = w1 * (j * std::cos(a1) + i * std::sin(a1)) + p1;
+        double v = w2 * (j * std::cos(a2) + i * std::sin(a2)) + p2;
+        return 0.45 / w1 * (std::sin(u) + 0.45 * std::sin(2 * u)) +
+               0.2 / w2 * (std::sin(v) + 0.45 * std::sin(2 * v + p3 * 0));
+      };
+    }
     case 0: {  // ridges across the columns, period 8
       const double w = 2 * pi / 8;
       return [=](int, int j) { return 0.5 / w * std::sin(w * j + p1); };
@@ -127,6 +138,7 @@ HeightField test_surface(int surface_class, unsigned seed) {
         return 0.25 / w * (std::sin(a + p1) + std::sin(b + p2) + std::sin(c + p3));
       };
     }
+    case 3:
     default: {  // diagonal ridges, period 12
       const double w = 2 * pi / 12 / std::sqrt(2.0);
       return [=](int i, int j) { return 0.6 / w * std::sin(w * (i + j) + p1); };
