@@ -158,3 +158,23 @@ TEST_F(Experiments, ExportedNormalsReadBackAndPictureTheSurface) {
   RunResult none = run({program("export_normals")}, w_.work);
   EXPECT_EQ(none.status, 2);
 }
+
+TEST(build_database, WarnsWhenASpreadIsWrittenAsZero) {
+  // A flat, evenly lit surface: the model is exact, sigma is 0 and every
+  // distance to the model would be infinite.
+  TempDir dir;
+  Workspace w{dir.path(), dir.path() + "/run/a/b"};
+  make_dirs(w.work);
+  make_dirs(dir / "data/flat/flat0");
+  for (int tilt = 0; tilt < 360; tilt += 30)
+    write_pgm(dir / ("data/flat/flat0/flat_45_" + std::to_string(tilt) + ".pgm"), 16, 16,
+              std::vector<unsigned char>(256, 100));
+  write_bank(w.work + "/filters.dat", test_kernels(2, 3));
+  RunResult r = run({program("build_database"), "--surfaces", "flat"}, w.work);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: surface flat, filter 0 (kernel 0): sigma 0 is written as 0.000000"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("warning: surface flat, filter 1 (kernel 1)"), std::string::npos);
+  EXPECT_EQ(read_file(w.work + "/test20.dat").substr(0, 7), "1\nflat\n");
+}
