@@ -49,13 +49,6 @@ RunResult probe_database(const TempDir& dir, const std::string& content, int F =
   return run({program("probe"), "database", dir / "db.dat", write_bank_of(dir, F)});
 }
 
-void expect_data_error(const RunResult& r, const std::string& text) {
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.signal, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
-}
 
 const char kExample[] =
     "1\n"

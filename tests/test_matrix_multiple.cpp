@@ -25,13 +25,6 @@ RunResult probe_normals(const TempDir& dir, const std::string& content) {
   return run({program("probe"), "normals", dir / "normals.txt"});
 }
 
-void expect_data_error(const RunResult& r, const std::string& text) {
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.signal, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
-}
 
 }  // namespace
 

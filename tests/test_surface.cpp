@@ -11,19 +11,6 @@
 
 namespace {
 
-// Runs the test body in `dir` and returns to the previous folder after.
-class InDirectory {
- public:
-  explicit InDirectory(const std::string& dir) {
-    char buffer[4096];
-    previous_ = getcwd(buffer, sizeof buffer);
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDirectory() { EXPECT_EQ(chdir(previous_.c_str()), 0); }
-
- private:
-  std::string previous_;
-};
 
 std::string message_of(const std::function<void()>& f) {
   try {
@@ -39,13 +26,6 @@ RunResult probe_pgm(const TempDir& dir, const std::string& content) {
   return run({program("probe"), "pgm", dir / "image.pgm"});
 }
 
-void expect_data_error(const RunResult& r, const std::string& text) {
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.signal, 0);
-  EXPECT_EQ(r.out, "");
-  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
-}
 
 }  // namespace
 

@@ -17,18 +17,6 @@ u_int kSlant[1] = {45};
 u_int kTilts[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
 const int kAll[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
-class InDirectory {
- public:
-  explicit InDirectory(const std::string& dir) {
-    char buffer[4096];
-    previous_ = getcwd(buffer, sizeof buffer);
-    EXPECT_EQ(chdir(dir.c_str()), 0);
-  }
-  ~InDirectory() { EXPECT_EQ(chdir(previous_.c_str()), 0); }
-
- private:
-  std::string previous_;
-};
 
 // Overwrites the training images with exact renders image_k = g . L_k of a
 // random field g, and returns g as three planes.

@@ -15,6 +15,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 extern char** environ;
 
 TempDir::TempDir() {
@@ -243,6 +245,25 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
+}
+
+void expect_data_error(const RunResult& r, const std::string& text) {
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+}
+
+InDirectory::InDirectory(const std::string& dir) {
+  char buffer[4096];
+  if (!getcwd(buffer, sizeof buffer)) throw std::runtime_error("getcwd failed");
+  previous_ = buffer;
+  if (chdir(dir.c_str()) != 0) throw std::runtime_error("cannot enter " + dir);
+}
+
+InDirectory::~InDirectory() {
+  if (chdir(previous_.c_str()) != 0) std::fprintf(stderr, "cannot return to %s\n", previous_.c_str());
 }
 
 std::string program(const std::string& name) { return std::string(TI_BIN_DIR) + "/" + name; }

@@ -74,6 +74,22 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv, const std::string& cwd = ".",
               const std::vector<std::string>& env = {});
 
+// Expects a data error as a user meets it: status 1, no signal, nothing on
+// standard output, and one line on standard error that holds `text`.
+void expect_data_error(const RunResult& r, const std::string& text);
+
+// Changes to `dir` for the lifetime of the object.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::string& dir);
+  ~InDirectory();
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+ private:
+  std::string previous_;
+};
+
 // Path of a built program, from the directory the test binary was built in.
 std::string program(const std::string& name);
 
