@@ -111,37 +111,21 @@ ClassSurface::~ClassSurface() {
   if (sigma) v_free(sigma);
 }
 
-// The minimum over the space of delta's sum of squares, with the quadratic
-// terms of every light vector taken from the space and the prediction formed
-// in place, in exactly delta's order of operations (the prediction as the
-// matrix library's inner product: from 0, terms 0 to 5 in turn). The square
-// root is taken once at the end: it is monotonic, so the minimum it gives is
-// bit for bit the minimum of delta, NaN included.
+// The minimum over the space of delta's sum of squares (squared_delta, with
+// the quadratic terms of every light vector taken from the space), with no
+// allocation per light vector. The square root is taken once at the end: it
+// is monotonic, so the result is bit for bit the minimum of delta, NaN
+// included.
 double ClassSurface::weighted_distance(VEC* response, ISpace* ispace) {
   assert(ispace->K >= 1);
   assert(P->n == 6);
   assert(P->m == response->dim);
   const unsigned int F = response->dim;
-  const double* D = response->ve;
-  const double* m = mu->ve;
-  const double* s = sigma->ve;
   double const* const* rows = P->me;
   double best = 0.0;
   for (u_int k = 0; k < ispace->K; k++) {
-    const double* q = ispace->quad + 6 * static_cast<size_t>(k);
-    double res = 0.0;
-    for (unsigned int f = 0; f < F; f++) {
-      const double* p = rows[f];
-      double pred = 0.0;
-      pred += p[0] * q[0];
-      pred += p[1] * q[1];
-      pred += p[2] * q[2];
-      pred += p[3] * q[3];
-      pred += p[4] * q[4];
-      pred += p[5] * q[5];
-      double tmp = ((pred - D[f]) - m[f]) / s[f];
-      res = res + tmp * tmp;
-    }
+    const double res = squared_delta(ispace->quad + 6 * static_cast<size_t>(k), rows, response->ve,
+                                     mu->ve, sigma->ve, F);
     if (k == 0 || res < best) best = res;
   }
   return std::sqrt(best);

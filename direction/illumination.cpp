@@ -1,13 +1,24 @@
 #include "illumination.h"
 
+#include <cassert>
 #include <cmath>
 
 #include "class_surface.h"
 
+// delta at every sampled vector, without the two allocations per vector that
+// delta makes; squared_delta keeps delta's order of operations, so every
+// element equals delta(D, L[k], Phi, mu, sigma) to the last bit.
 VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,
                                       VEC* sigma) {
+  assert(Phi->n == 6);
+  assert(Phi->m == D->dim);
   VEC* res = v_get(K);
-  for (u_int k = 0; k < K; k++) res->ve[k] = delta(D, L[k], Phi, mu, sigma);
+  for (u_int k = 0; k < K; k++) {
+    assert(L[k]->dim == 3);
+    double q[6];
+    quadratic_terms(L[k], q);
+    res->ve[k] = std::sqrt(squared_delta(q, Phi->me, D->ve, mu->ve, sigma->ve, D->dim));
+  }
   return res;
 }
 

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -143,4 +144,19 @@ TEST(proporion_of_smaller_values, ShareOfBetterSamples) {
   EXPECT_GT(share, 0);
   EXPECT_LT(share, 1);
   for (VEC* v : {D, far, diff}) v_free(v);
+}
+
+TEST(difference_illumination_response, EqualsDeltaBitForBit) {
+  Samples s;
+  Model model;
+  model.mu->ve[1] = 0.25;
+  model.sigma->ve[2] = 0.3;
+  VEC* D = vector({1.5, 0.7, 2.2, 0.1});
+  VEC* diff = difference_illumination_response(s.L, s.K, D, model.Phi, model.mu, model.sigma);
+  for (u_int k = 0; k < s.K; k++) {
+    const double expected = delta(D, s.L[k], model.Phi, model.mu, model.sigma);
+    ASSERT_EQ(std::memcmp(&diff->ve[k], &expected, sizeof expected), 0) << k;
+  }
+  v_free(D);
+  v_free(diff);
 }
