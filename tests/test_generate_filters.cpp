@@ -235,6 +235,8 @@ TEST(FiltersCli, BadArgumentsExitTwoWithTheReason) {
       {"--bank", "schmid", "--scales", "2"},               {"--bank", "laws", "--orientations", "4"},
       {"--bank", "laws", "--size", "3"},                   {"--scales", "2,x"},
       {"--bank", "gabor", "--scales", "1"},                {"--orientations", "0"},
+      {"--bank", "gabor", "--scales", "2", "--size", "3"}, // odd kernel samples to zero
+      {"--bank", "lm", "--scales", "40"},
       {"--output"},             {"--output="},           {"extra"}};
   for (const auto& args : bad) {
     std::string err;

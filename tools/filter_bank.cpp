@@ -17,8 +17,22 @@ std::vector<double> orientations(int n) {
   return v;
 }
 
-// Odd size covering +-2.5 standard deviations of the widest Gaussian.
-int cover(double widest_sigma) { return 2 * static_cast<int>(std::ceil(2.5 * widest_sigma)) + 1; }
+constexpr int kMaxSize = 255;
+
+// Odd size covering +-2.5 standard deviations of the widest Gaussian, at
+// most kMaxSize.
+int cover(double widest_sigma) {
+  return std::min(kMaxSize, 2 * static_cast<int>(std::ceil(2.5 * widest_sigma)) + 1);
+}
+
+// A kernel whose samples all (nearly) vanish, e.g. an odd Gabor kernel of
+// wavelength 2 sampled on the integer grid, carries no information and
+// cannot be normalised.
+bool degenerate(const Kernel& k) {
+  double peak = 0.0;
+  for (double x : k.w) peak = std::max(peak, std::fabs(x));
+  return !(peak > 1e-10);
+}
 
 const std::vector<double>& gabor_default_scales() {
   static const std::vector<double> v{4.0, 8.0};
@@ -82,8 +96,8 @@ std::vector<Kernel> build_bank(const BankParams& p, std::string* why) {
     return {};
   }
   const int m = p.size > 0 ? p.size : default_bank_size(p);
-  if (m % 2 == 0 || m < 3) {
-    *why = "the kernel size must be odd and at least 3";
+  if (m % 2 == 0 || m < 3 || m > kMaxSize) {
+    *why = "the kernel size must be odd, from 3 to " + std::to_string(kMaxSize);
     return {};
   }
   std::vector<Kernel> b;
@@ -92,8 +106,8 @@ std::vector<Kernel> build_bank(const BankParams& p, std::string* why) {
   } else if (p.bank == "gabor") {
     const auto& scales = p.scales.empty() ? gabor_default_scales() : p.scales;
     for (double lambda : scales) {
-      if (lambda < 2.0) {
-        *why = "gabor wavelengths must be at least 2 pixels";
+      if (lambda < 2.0 || lambda > 64.0) {
+        *why = "gabor wavelengths must be from 2 to 64 pixels";
         return {};
       }
       for (double o : orientations(p.orientations > 0 ? p.orientations : 4)) {
@@ -103,6 +117,12 @@ std::vector<Kernel> build_bank(const BankParams& p, std::string* why) {
     }
   } else if (p.bank == "lm") {
     const auto& scales = p.scales.empty() ? lm_default_scales() : p.scales;
+    for (double s : scales) {
+      if (s < 0.5 || s > 16.0) {
+        *why = "lm scales (sigmas) must be from 0.5 to 16 pixels";
+        return {};
+      }
+    }
     const auto orient = orientations(p.orientations > 0 ? p.orientations : 6);
     for (int order = 1; order <= 2; ++order)
       for (double s : scales)
@@ -119,6 +139,12 @@ std::vector<Kernel> build_bank(const BankParams& p, std::string* why) {
     }
     for (const auto& down : laws_mask_names())
       for (const auto& across : laws_mask_names()) b.push_back(laws_kernel(m, down, across));
+  }
+  for (const auto& k : b) {
+    if (degenerate(k)) {
+      *why = "kernel '" + k.name + "' is zero when sampled at size " + std::to_string(m);
+      return {};
+    }
   }
   return b;
 }

@@ -20,9 +20,10 @@ std::string filters_usage() {
     << "'Size: M', then per kernel a name line and M rows of M numbers.\n\n"
     << "Options:\n"
     << "  --bank NAME        default, gabor, lm, schmid or laws (default: default)\n"
-    << "  --size M           odd kernel size 3..255 (default: the bank's own, see below)\n"
-    << "  --scales LIST      gabor: wavelengths in pixels (default 4,8);\n"
-    << "                     lm: Gaussian sigmas (default 1.414,2,2.828)\n"
+    << "  --size M           odd kernel size 3..255 (default: the bank's own, see below;\n"
+    << "                     at most 255)\n"
+    << "  --scales LIST      gabor: wavelengths in pixels, 2..64 (default 4,8);\n"
+    << "                     lm: Gaussian sigmas, 0.5..16 (default 1.414,2,2.828)\n"
     << "  --orientations N   gabor (default 4) and lm (default 6): orientations 0, 180/N, ...\n"
     << "  --output FILE      output file (default filters.dat), written atomically\n"
     << "  --help             show this text\n\n"
@@ -80,7 +81,7 @@ FiltersCommand parse_filters_args(const std::vector<std::string>& args) {
         return error("--size: '" + val + "' is not an odd whole number from 3 to 255");
       cmd.params.size = static_cast<int>(n);
     } else if (opt == "--scales") {
-      if (!parse_double_list(val, 0.25, 64.0, &cmd.params.scales, &why))
+      if (!parse_double_list(val, 0.5, 64.0, &cmd.params.scales, &why))
         return error("--scales: " + why);
     } else if (opt == "--orientations") {
       if (!parse_int(val, 1, 36, &n)) return error("--orientations: '" + val + "' is not 1..36");
