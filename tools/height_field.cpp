@@ -41,7 +41,9 @@ Grid ridge_field(int n, std::uint64_t seed, double period, double grain_deg, Rid
   int ky = static_cast<int>(std::lround(std::cos(a) * n / period));
   if (kx == 0 && ky == 0) ky = 1;
   Grid phase_noise;
-  if (wander > 0.0) phase_noise = fractal_field(n, mix64(seed ^ 0x5249444745ull), 3.5, 1.0, 0.0, 0.05);
+  // Meanders about 48 pixels long: many per image, so that every
+  // realisation sees the same spread of local ridge directions.
+  if (wander > 0.0) phase_noise = bandpass_field(n, mix64(seed ^ 0x5249444745ull), 48.0, 0.5);
   Rng rng(seed);
   const double phase0 = rng.uniform(0.0, 2.0 * kPi);
   Grid h(n, n);

@@ -104,7 +104,8 @@ std::vector<std::uint8_t> cast_shadow_mask(const Grid& h, double slant_deg, doub
 }
 
 Image8 render_image(const Surface& s, const Normals& nrm, double slant_deg, double tilt_deg,
-                    const RenderSettings& rs, std::uint64_t noise_seed, int width, int height) {
+                    const RenderSettings& rs, std::uint64_t noise_seed, int width, int height,
+                    double intensity) {
   const Grid& h = s.height;
   if (width <= 0 || height <= 0 || width > h.cols || height > h.rows || s.albedo.rows != h.rows ||
       s.albedo.cols != h.cols || nrm.nx.rows != h.rows || nrm.nx.cols != h.cols)
@@ -120,7 +121,7 @@ Image8 render_image(const Surface& s, const Normals& nrm, double slant_deg, doub
       const double ndotl = nrm.nx.v[k] * l[0] + nrm.ny.v[k] * l[1] + nrm.nz.v[k] * l[2];
       const bool lit = shadow.empty() || shadow[k] == 0;
       const double radiance = s.albedo.v[k] * ((lit ? std::max(0.0, ndotl) : 0.0) + rs.ambient);
-      double v = rs.exposure * radiance;
+      double v = rs.exposure * intensity * radiance;
       if (rs.noise_sigma > 0.0) v += rs.noise_sigma * rng.normal();
       img.at(i, j) = static_cast<std::uint8_t>(std::clamp(std::floor(v + 0.5), 0.0, 255.0));
     }

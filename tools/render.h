@@ -41,11 +41,20 @@ struct RenderSettings {
   double noise_sigma = 1.5;  // Gaussian sensor noise, grey levels
   double ambient = 0.0;      // ambient radiance as a fraction of the albedo
   bool cast_shadows = true;
+  // Acquisition imperfections, applied per image by the database generator
+  // (render_image itself renders the light it is given): the lamp's actual
+  // direction misses the nominal one by a random angle of this standard
+  // deviation (degrees, isotropic), and its intensity varies by this
+  // relative standard deviation.
+  double direction_jitter_deg = 0.0;
+  double intensity_jitter = 0.0;
 };
 
 // Renders the top-left width x height part of the surface (which must be at
-// least that large). The noise comes from its own stream seeded by noise_seed.
+// least that large) under a light of relative intensity `intensity`. The noise
+// comes from its own stream seeded by noise_seed.
 Image8 render_image(const Surface& s, const Normals& normals, double slant_deg, double tilt_deg,
-                    const RenderSettings& settings, std::uint64_t noise_seed, int width, int height);
+                    const RenderSettings& settings, std::uint64_t noise_seed, int width, int height,
+                    double intensity = 1.0);
 
 }  // namespace gen

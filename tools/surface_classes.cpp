@@ -106,11 +106,11 @@ std::vector<SurfaceClass> build_table() {
   c.detail_slope = 0.05;
   t.push_back(c);
 
-  c = make("acd", "cracked tilted plates, cell size 40, dark cracks", Relief::kCells, 0.35);
-  c.cells.size = 40;
+  c = make("acd", "cracked tilted plates, cell size 32, dark cracks", Relief::kCells, 0.35);
+  c.cells.size = 32;
   c.cells.style = CellStyle::kPlates;
   c.cells.edge_width = 1.5;
-  c.cells.plate_tilt = 0.15;
+  c.cells.plate_tilt = 0.10;
   c.detail_slope = 0.15;
   c.albedo_source = AlbedoSource::kHeight;
   c.albedo_contrast = 0.15;
@@ -173,12 +173,16 @@ std::vector<SurfaceClass> build_table() {
   return t;
 }
 
-Grid main_relief(const SurfaceClass& c, int n, std::uint64_t seed, Grid* feature) {
+// The relief of class c, and in *expected_slope its expected rms slope where
+// that is known in closed form (spectral reliefs), else 0.
+Grid main_relief(const SurfaceClass& c, int n, std::uint64_t seed, Grid* feature,
+                 double* expected_slope) {
+  *expected_slope = 0.0;
   switch (c.relief) {
     case Relief::kFractal:
-      return fractal_field(n, seed, c.beta, c.anisotropy, c.grain_deg);
+      return fractal_field(n, seed, c.beta, c.anisotropy, c.grain_deg, 0.3, expected_slope);
     case Relief::kBandpass:
-      return bandpass_field(n, seed, c.period, c.rel_width);
+      return bandpass_field(n, seed, c.period, c.rel_width, expected_slope);
     case Relief::kRidges:
       return ridge_field(n, seed, c.period, c.grain_deg, c.profile, c.wander);
     case Relief::kCrossedRidges: {
@@ -193,6 +197,18 @@ Grid main_relief(const SurfaceClass& c, int n, std::uint64_t seed, Grid* feature
       return cell_field(n, seed, c.cells, feature);
   }
   return Grid(n, n);
+}
+
+// Scales h to rms slope `target`: by the expected slope where known, so that
+// realisations keep their natural spread, else by the sample slope (the
+// geometric reliefs hold many features, so theirs is stable).
+void scale_relief(Grid& h, double expected_slope, double target) {
+  if (expected_slope > 0.0) {
+    const double k = target / expected_slope;
+    for (double& x : h.v) x *= k;
+  } else {
+    scale_to_rms_slope(h, target);
+  }
 }
 
 }  // namespace
@@ -217,11 +233,12 @@ Surface synthesize_surface(const SurfaceClass& c, int n, std::uint64_t seed) {
 
   Surface s;
   Grid feature;
-  s.height = main_relief(c, n, relief_seed, &feature);
-  scale_to_rms_slope(s.height, c.slope);
+  double expected = 0.0;
+  s.height = main_relief(c, n, relief_seed, &feature, &expected);
+  scale_relief(s.height, expected, c.slope);
   if (c.detail_slope > 0.0) {
-    Grid d = fractal_field(n, detail_seed, c.detail_beta);
-    scale_to_rms_slope(d, c.detail_slope);
+    Grid d = fractal_field(n, detail_seed, c.detail_beta, 1.0, 0.0, 0.3, &expected);
+    scale_relief(d, expected, c.detail_slope);
     for (std::size_t k = 0; k < d.size(); ++k) s.height.v[k] += d.v[k];
   }
 

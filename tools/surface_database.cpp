@@ -23,6 +23,8 @@ DatabaseSpec default_database_spec() {
   s.sets = {0, 1, 2, 3};
   s.slants = {45};
   for (int t = 0; t < 360; t += 30) s.tilts.push_back(t);
+  s.render.direction_jitter_deg = 1.0;
+  s.render.intensity_jitter = 0.03;
   return s;
 }
 
@@ -43,10 +45,21 @@ std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name
   std::vector<Image8> out;
   for (int slant : spec.slants) {
     for (int tilt : spec.tilts) {
-      const std::uint64_t noise_seed =
-          derive_seed(spec.seed, name + "/noise", static_cast<std::uint64_t>(set),
-                      static_cast<std::uint64_t>(slant), static_cast<std::uint64_t>(tilt));
-      out.push_back(render_image(s, nrm, slant, tilt, spec.render, noise_seed, spec.width, spec.height));
+      const auto q = static_cast<std::uint64_t>(set);
+      const auto zs = static_cast<std::uint64_t>(slant), ts = static_cast<std::uint64_t>(tilt);
+      // The lamp as actually placed: nominal direction and intensity plus the
+      // acquisition jitter (an isotropic angular error: the tilt error is
+      // scaled by 1 / sin(slant)).
+      Rng lamp(derive_seed(spec.seed, name + "/lamp", q, zs, ts));
+      const double ds = spec.render.direction_jitter_deg * lamp.normal();
+      const double dt = spec.render.direction_jitter_deg * lamp.normal();
+      const double gain = std::max(0.0, 1.0 + spec.render.intensity_jitter * lamp.normal());
+      const double actual_slant = std::max(0.0, slant + ds);
+      const double sin_s = std::sin(actual_slant * 3.14159265358979323846 / 180.0);
+      const double actual_tilt = tilt + (sin_s > 0.05 ? dt / sin_s : 0.0);
+      const std::uint64_t noise_seed = derive_seed(spec.seed, name + "/noise", q, zs, ts);
+      out.push_back(render_image(s, nrm, actual_slant, actual_tilt, spec.render, noise_seed,
+                                 spec.width, spec.height, gain));
     }
   }
   return out;
