@@ -9,11 +9,28 @@ void check_kernel_fits(const MAT* kernel, const MAT* image, const char* what) {
                     std::to_string(image->m) + "x" + std::to_string(image->n));
 }
 
-// Outputs are computed eight columns at a time, each output's sum kept in
-// its own accumulator in the order of the definition (k outer, l inner, from
-// 0), so the compiler can vectorise across the eight outputs without
-// changing a bit; the last columns of a row are done one by one.
-void correlate(const MAT* kernel, const MAT* image, double* out) {
+bool have_avx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+}
+
+void correlate_plain(const MAT* kernel, const MAT* image, double* out) {
+  const unsigned int fm = kernel->m, fn = kernel->n;
+  const unsigned int rows = image->m - fm + 1, cols = image->n - fn + 1;
+  for (unsigned int i = 0; i < rows; i++) {
+    for (unsigned int j = 0; j < cols; j++) {
+      double res = 0.0;
+      for (unsigned int k = 0; k < fm; k++)
+        for (unsigned int l = 0; l < fn; l++) res = res + kernel->me[k][l] * image->me[i + k][j + l];
+      out[static_cast<size_t>(i) * cols + j] = res;
+    }
+  }
+}
+
+// Eight outputs of a row at a time, each in its own accumulator summed in
+// the definition's order, so the compiler can vectorise across them with
+// any instruction set; the last columns of a row are done one by one.
+void correlate_blocked(const MAT* kernel, const MAT* image, double* out) {
   const unsigned int fm = kernel->m, fn = kernel->n;
   const unsigned int rows = image->m - fm + 1, cols = image->n - fn + 1;
   constexpr unsigned int kBlock = 8;
@@ -43,4 +60,19 @@ void correlate(const MAT* kernel, const MAT* image, double* out) {
       o[j] = res;
     }
   }
+}
+
+void correlate_fast(const MAT* kernel, const MAT* image, double* out) {
+  if (have_avx2())
+    correlate_avx2(kernel, image, out);
+  else
+    correlate_blocked(kernel, image, out);
+}
+
+void correlate(const MAT* kernel, const MAT* image, double* out) {
+#ifdef TI_PLAIN_KERNELS
+  correlate_plain(kernel, image, out);
+#else
+  correlate_fast(kernel, image, out);
+#endif
 }

@@ -3,44 +3,136 @@
 #include <vector>
 
 #include "correlation.h"
+#include "matrix_multiple.h"
 
-namespace {
-
-// The response variance with a caller-supplied buffer for the responses.
-double response_variance(const MAT* filter, const MAT* image, std::vector<double>& buffer) {
+double variance_of_filtered_values_plain(MAT* filter, MAT* image) {
   check_kernel_fits(filter, image, "image");
   const unsigned int m = image->m - filter->m + 1, n = image->n - filter->n + 1;
-  const size_t count = static_cast<size_t>(m) * n;
-  buffer.resize(count);
-  correlate(filter, image, buffer.data());
-  const double* r = buffer.data();
+  MAT* responses = m_get(m, n);
   double sum = 0.0;
-  for (size_t p = 0; p < count; p++) sum += r[p];
+  for (unsigned int k = 0; k < m; k++)
+    for (unsigned int l = 0; l < n; l++) {
+      responses->me[k][l] = single_filtered_value(filter, image, static_cast<int>(k),
+                                                  static_cast<int>(l));
+      sum += responses->me[k][l];
+    }
   const double N = static_cast<double>(static_cast<unsigned int>(m * n));
   const double mean = sum / N;
   double acc = 0.0;
-  for (size_t p = 0; p < count; p++) {
-    double d = r[p] - mean;
-    acc = acc + d * d;
-  }
+  for (unsigned int k = 0; k < m; k++)
+    for (unsigned int l = 0; l < n; l++) {
+      const double d = responses->me[k][l] - mean;
+      acc = acc + d * d;
+    }
+  m_free(responses);
   return acc / N;
 }
 
-}  // namespace
-
-double variance_of_filtered_values(MAT* filter, MAT* image) {
-  std::vector<double> buffer;
-  return response_variance(filter, image, buffer);
-}
-
-VEC* image_response(Filters* fltrs, MAT* image) {
+VEC* image_response_plain(Filters* fltrs, MAT* image) {
   VEC* res = v_get(fltrs->F);
-  std::vector<double> buffer;
   try {
-    for (u_int k = 0; k < fltrs->F; k++) res->ve[k] = response_variance(fltrs->filters[k], image, buffer);
+    for (u_int k = 0; k < fltrs->F; k++)
+      res->ve[k] = variance_of_filtered_values_plain(fltrs->filters[k], image);
   } catch (...) {
     v_free(res);
     throw;
   }
   return res;
+}
+
+namespace {
+
+// Filters whose two variance passes run side by side: each pass is a chain
+// of dependent additions, so several independent chains keep the adder busy.
+constexpr unsigned int kSideBySide = 4;
+
+// The variances of `count` response buffers of N values each, every one
+// summed in row-major order exactly as the plain definition does.
+void variances(const std::vector<double>* buffers, unsigned int count, size_t N, double* out) {
+  double sum[kSideBySide] = {0, 0, 0, 0}, acc[kSideBySide] = {0, 0, 0, 0};
+  double mean[kSideBySide];
+  const double* r[kSideBySide];
+  for (unsigned int b = 0; b < count; b++) r[b] = buffers[b].data();
+  const double n = static_cast<double>(static_cast<unsigned int>(N));
+  if (count == kSideBySide) {
+    for (size_t p = 0; p < N; p++) {
+      sum[0] += r[0][p];
+      sum[1] += r[1][p];
+      sum[2] += r[2][p];
+      sum[3] += r[3][p];
+    }
+    for (unsigned int b = 0; b < kSideBySide; b++) mean[b] = sum[b] / n;
+    for (size_t p = 0; p < N; p++) {
+      const double d0 = r[0][p] - mean[0], d1 = r[1][p] - mean[1], d2 = r[2][p] - mean[2],
+                   d3 = r[3][p] - mean[3];
+      acc[0] = acc[0] + d0 * d0;
+      acc[1] = acc[1] + d1 * d1;
+      acc[2] = acc[2] + d2 * d2;
+      acc[3] = acc[3] + d3 * d3;
+    }
+  } else {
+    for (unsigned int b = 0; b < count; b++) {
+      for (size_t p = 0; p < N; p++) sum[b] += r[b][p];
+      mean[b] = sum[b] / n;
+      for (size_t p = 0; p < N; p++) {
+        const double d = r[b][p] - mean[b];
+        acc[b] = acc[b] + d * d;
+      }
+    }
+  }
+  for (unsigned int b = 0; b < count; b++) out[b] = acc[b] / n;
+}
+
+// The response variances of kernels first .. first+count-1 of the bank.
+void response_variances(Filters* fltrs, u_int first, unsigned int count, MAT* image,
+                        std::vector<double>* buffers, double* out) {
+  size_t N = 0;
+  for (unsigned int b = 0; b < count; b++) {
+    const MAT* filter = fltrs->filters[first + b];
+    check_kernel_fits(filter, image, "image");
+    N = static_cast<size_t>(image->m - filter->m + 1) * (image->n - filter->n + 1);
+    buffers[b].resize(N);
+    correlate_fast(filter, image, buffers[b].data());
+  }
+  variances(buffers, count, N, out);
+}
+
+VEC* image_response_fast(Filters* fltrs, MAT* image) {
+  VEC* res = v_get(fltrs->F);
+  std::vector<double> buffers[kSideBySide];
+  try {
+    for (u_int k = 0; k < fltrs->F; k += kSideBySide) {
+      const unsigned int count = fltrs->F - k < kSideBySide ? fltrs->F - k : kSideBySide;
+      response_variances(fltrs, k, count, image, buffers, res->ve + k);
+    }
+  } catch (...) {
+    v_free(res);
+    throw;
+  }
+  return res;
+}
+
+}  // namespace
+
+double variance_of_filtered_values(MAT* filter, MAT* image) {
+#ifdef TI_PLAIN_KERNELS
+  return variance_of_filtered_values_plain(filter, image);
+#else
+  std::vector<double> buffer;
+  check_kernel_fits(filter, image, "image");
+  const size_t N = static_cast<size_t>(image->m - filter->m + 1) * (image->n - filter->n + 1);
+  buffer.resize(N);
+  correlate_fast(filter, image, buffer.data());
+  double out;
+  variances(&buffer, 1, N, &out);
+  return out;
+#endif
+}
+
+VEC* image_response(Filters* fltrs, MAT* image) {
+#ifdef TI_PLAIN_KERNELS
+  return image_response_plain(fltrs, image);
+#else
+  return image_response_fast(fltrs, image);
+#endif
 }

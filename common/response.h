@@ -1,18 +1,27 @@
 // Filter-response features of an image: the population variance of each
 // filter's correlation over all positions where the kernel lies wholly
 // inside the image.
+//
+// image_response and variance_of_filtered_values are the fast versions (the
+// plain ones when built with TI_PLAIN_KERNELS=ON); the _plain functions are
+// the definition written straightforwardly, kept for comparison. Both give
+// the same bits: every response is the same sum (correlation.h), and each
+// variance is summed in the same order.
 #ifndef TI_RESPONSE_H
 #define TI_RESPONSE_H
 
 #include "class.h"
 
-// The population variance (two passes: mean, then mean squared deviation,
-// both dividing by the number of positions N) of the filter's responses over
-// the valid region. A kernel larger than the image raises a DataError.
+// The population variance (two passes: the mean, then the mean squared
+// deviation, both dividing by the number of positions N, in row-major order)
+// of the filter's responses over the valid region. A kernel larger than the
+// image raises a DataError.
 double variance_of_filtered_values(MAT* filter, MAT* image);
+double variance_of_filtered_values_plain(MAT* filter, MAT* image);
 
 // The new F-vector whose element k is variance_of_filtered_values of kernel k
 // and the image. Caller frees.
 VEC* image_response(Filters* fltrs, MAT* image);
+VEC* image_response_plain(Filters* fltrs, MAT* image);
 
 #endif

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -99,4 +100,49 @@ TEST(image_response, KernelLargerThanTheImageIsRefused) {
   MAT* image = m_get(6, 20);
   EXPECT_THROW(image_response(&bank, image), DataError);
   m_free(image);
+}
+
+TEST(image_response, FastEqualsPlainBitForBit) {
+  // Kernel and image sizes that exercise every block and tail of the fast
+  // kernels, and a bank whose size is not a multiple of the filters done
+  // side by side.
+  TempDir dir;
+  for (int M : {3, 5, 13}) {
+    std::vector<Kernel> kernels;
+    std::mt19937 g(M);
+    std::uniform_real_distribution<double> u(-1, 1);
+    for (int k = 0; k < 7; k++) {
+      Kernel kernel(M, std::vector<double>(M));
+      for (auto& row : kernel)
+        for (double& v : row) v = u(g);
+      kernels.push_back(kernel);
+    }
+    write_bank(dir / "bank.dat", kernels);
+    Filters bank((dir / "bank.dat").c_str());
+    bank.normalise();
+    for (unsigned size : {M + 0u, M + 3u, 30u, 47u}) {
+      MAT* image = random_matrix(size, size + 5, size);
+      VEC* fast = image_response(&bank, image);
+      VEC* plain = image_response_plain(&bank, image);
+      for (unsigned k = 0; k < 7; k++) {
+        ASSERT_EQ(std::memcmp(&fast->ve[k], &plain->ve[k], sizeof(double)), 0)
+            << "M " << M << " size " << size << " filter " << k;
+        const double single = variance_of_filtered_values(bank.filters[k], image);
+        ASSERT_EQ(std::memcmp(&single, &plain->ve[k], sizeof(double)), 0);
+      }
+      std::vector<double> a((size - M + 1) * (size + 5 - M + 1)), b(a.size()), c(a.size());
+      correlate_fast(bank.filters[0], image, a.data());
+      correlate_plain(bank.filters[0], image, b.data());
+      correlate_blocked(bank.filters[0], image, c.data());
+      ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(double)), 0);
+      ASSERT_EQ(std::memcmp(c.data(), b.data(), a.size() * sizeof(double)), 0);
+      if (have_avx2()) {
+        correlate_avx2(bank.filters[0], image, c.data());
+        ASSERT_EQ(std::memcmp(c.data(), b.data(), a.size() * sizeof(double)), 0);
+      }
+      v_free(fast);
+      v_free(plain);
+      m_free(image);
+    }
+  }
 }
