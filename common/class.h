@@ -23,6 +23,7 @@
 #include "meschach.h"
 
 class LineReader;
+struct LightTerms;
 
 // One surface of the image database: its name, its grid of light directions
 // (slants x tilts, whole degrees) and its number of image sets. Image
@@ -157,10 +158,10 @@ class TrainingSet {
 // The sampled illumination space: K vectors of vector_array's order.
 class ISpace {
  public:
-  u_int K;       // number of vectors, T * S * M
-  VEC** ivec;    // K 3-vectors, owned
-  double* quad;  // K x 6: each vector's quadratic terms in feature_vector's
-                 // order (computed once here for the distance scans), owned
+  u_int K;            // number of vectors, T * S * M
+  VEC** ivec;         // K 3-vectors, owned
+  LightTerms* terms;  // the vectors' quadratic terms, computed once here for
+                      // the distance scans (distance.h), owned
 
   ISpace(double T0, double TN, unsigned T, double S0, double SN, unsigned S, double M0,
          double MN, unsigned M);

@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cmath>
 
+#include "distance.h"
 #include "training_set.h"
 
 VEC* ill_vector(double t, double s, double m) {
@@ -33,14 +34,13 @@ VEC** vector_array(double T0, double TN, u_int T, double S0, double SN, u_int S,
 
 ISpace::ISpace(double T0, double TN, unsigned T, double S0, double SN, unsigned S, double M0,
                double MN, unsigned M)
-    : K(T * S * M), ivec(vector_array(T0, TN, T, S0, SN, S, M0, MN, M)), quad(new double[6 * K]) {
-  for (u_int k = 0; k < K; k++) quadratic_terms(ivec[k], quad + 6 * static_cast<size_t>(k));
-}
+    : K(T * S * M), ivec(vector_array(T0, TN, T, S0, SN, S, M0, MN, M)),
+      terms(new LightTerms(light_terms(ivec, K))) {}
 
 ISpace::~ISpace() {
   for (u_int k = 0; k < K; k++) v_free(ivec[k]);
   delete[] ivec;
-  delete[] quad;
+  delete terms;
 }
 
 void print_index(FILE* f, Index in) {
@@ -111,22 +111,17 @@ ClassSurface::~ClassSurface() {
   if (sigma) v_free(sigma);
 }
 
-// The minimum over the space of delta's sum of squares (squared_delta, with
-// the quadratic terms of every light vector taken from the space), with no
-// allocation per light vector. The square root is taken once at the end: it
-// is monotonic, so the result is bit for bit the minimum of delta, NaN
+// The minimum over the space of delta's sum of squares (distance.h), with
+// no allocation per light vector. The square root is taken once at the end:
+// it is monotonic, so the result is bit for bit the minimum of delta, NaN
 // included.
 double ClassSurface::weighted_distance(VEC* response, ISpace* ispace) {
   assert(ispace->K >= 1);
   assert(P->n == 6);
   assert(P->m == response->dim);
-  const unsigned int F = response->dim;
-  double const* const* rows = P->me;
-  double best = 0.0;
-  for (u_int k = 0; k < ispace->K; k++) {
-    const double res = squared_delta(ispace->quad + 6 * static_cast<size_t>(k), rows, response->ve,
-                                     mu->ve, sigma->ve, F);
-    if (k == 0 || res < best) best = res;
-  }
-  return std::sqrt(best);
+#ifdef TI_PLAIN_KERNELS
+  return weighted_distance_plain(this, response, ispace);
+#else
+  return std::sqrt(min_squared_delta(*ispace->terms, P, response->ve, mu->ve, sigma->ve));
+#endif
 }

@@ -4,22 +4,32 @@
 #include <cmath>
 
 #include "class_surface.h"
+#include "distance.h"
 
-// delta at every sampled vector, without the two allocations per vector that
-// delta makes; squared_delta keeps delta's order of operations, so every
-// element equals delta(D, L[k], Phi, mu, sigma) to the last bit.
+VEC* difference_illumination_response_plain(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,
+                                            VEC* sigma) {
+  VEC* res = v_get(K);
+  for (u_int k = 0; k < K; k++) res->ve[k] = delta(D, L[k], Phi, mu, sigma);
+  return res;
+}
+
+// The fast version forms the quadratic terms of the K vectors once and scans
+// them with the distance kernels, which keep delta's order of operations:
+// every element equals delta(D, L[k], Phi, mu, sigma) to the last bit.
 VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,
                                       VEC* sigma) {
+#ifdef TI_PLAIN_KERNELS
+  return difference_illumination_response_plain(L, K, D, Phi, mu, sigma);
+#else
   assert(Phi->n == 6);
   assert(Phi->m == D->dim);
   VEC* res = v_get(K);
-  for (u_int k = 0; k < K; k++) {
-    assert(L[k]->dim == 3);
-    double q[6];
-    quadratic_terms(L[k], q);
-    res->ve[k] = std::sqrt(squared_delta(q, Phi->me, D->ve, mu->ve, sigma->ve, D->dim));
+  if (K > 0) {
+    for (u_int k = 0; k < K; k++) assert(L[k]->dim == 3);
+    deltas(light_terms(L, K), Phi, D->ve, mu->ve, sigma->ve, res->ve);
   }
   return res;
+#endif
 }
 
 VEC* best_fit_illumination(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma) {

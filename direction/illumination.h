@@ -13,6 +13,10 @@
 VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,
                                       VEC* sigma);
 
+// The same, written as its definition: delta at each vector in turn.
+VEC* difference_illumination_response_plain(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,
+                                            VEC* sigma);
+
 // The sampled vector of smallest distance (the lowest index among equals):
 // a pointer into L, not a copy; the caller must not free it. K >= 1.
 VEC* best_fit_illumination(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma);
