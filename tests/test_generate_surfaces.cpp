@@ -248,6 +248,49 @@ TEST(SurfaceClasses, SynthesisIsReproducibleAndMeetsTheRecipe) {
   }
 }
 
+TEST(SurfaceClasses, FieldsAreSeamlessAcrossTheWrap) {
+  // Shading and shadows treat the grid as periodic, so the last column must
+  // continue into the first (and the last row into the first) like any two
+  // neighbours do.
+  const int n = 128;
+  for (const auto& c : surface_classes()) {
+    const Grid h = synthesize_surface(c, n, 5).height;
+    double inner_x = 0, inner_y = 0, wrap_x = 0, wrap_y = 0;
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j + 1 < n; ++j) {
+        inner_x += std::fabs(h.at(i, j + 1) - h.at(i, j));
+        inner_y += std::fabs(h.at(j + 1, i) - h.at(j, i));
+      }
+      wrap_x += std::fabs(h.at(i, 0) - h.at(i, n - 1));
+      wrap_y += std::fabs(h.at(0, i) - h.at(n - 1, i));
+    }
+    EXPECT_LT(wrap_x / n, 2.0 * inner_x / (n * (n - 1.0))) << c.name;
+    EXPECT_LT(wrap_y / n, 2.0 * inner_y / (n * (n - 1.0))) << c.name;
+  }
+}
+
+TEST(HeightField, BumpCoverageFollowsPoissonPlacement) {
+  BumpParams p;
+  p.radius = 5;
+  p.spread = 0.0;
+  p.coverage = 0.5;
+  Grid feature;
+  const Grid h = bump_field(256, 3, p, &feature);
+  int covered = 0;
+  for (std::size_t k = 0; k < h.size(); ++k) {
+    covered += h.v[k] > 0.0;
+    if (h.v[k] > 0.0) {
+      ASSERT_NE(feature.v[k], 0.0);
+    }
+  }
+  // Randomly placed discs covering 0.5 of the area on average leave
+  // exp(-0.5) of it bare.
+  EXPECT_NEAR(covered / double(h.size()), 1.0 - std::exp(-0.5), 0.03);
+  p.pits = true;
+  const Grid pits = bump_field(256, 3, p, nullptr);
+  for (double x : pits.v) ASSERT_LE(x, 0.0);
+}
+
 namespace {
 
 // Variances of horizontal and vertical pixel differences at lags 1 and 4 in

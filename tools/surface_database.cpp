@@ -9,6 +9,7 @@
 
 #include "atomic_file.h"
 #include "fft.h"
+#include "numeric.h"
 #include "pgm_write.h"
 #include "rng.h"
 #include "surface_classes.h"
@@ -55,7 +56,7 @@ std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name
       const double dt = spec.render.direction_jitter_deg * lamp.normal();
       const double gain = std::max(0.0, 1.0 + spec.render.intensity_jitter * lamp.normal());
       const double actual_slant = std::max(0.0, slant + ds);
-      const double sin_s = std::sin(actual_slant * 3.14159265358979323846 / 180.0);
+      const double sin_s = std::sin(deg_to_rad(actual_slant));
       const double actual_tilt = tilt + (sin_s > 0.05 ? dt / sin_s : 0.0);
       const std::uint64_t noise_seed = derive_seed(spec.seed, name + "/noise", q, zs, ts);
       out.push_back(render_image(s, nrm, actual_slant, actual_tilt, spec.render, noise_seed,

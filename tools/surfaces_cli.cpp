@@ -21,7 +21,7 @@ std::string join(const std::vector<int>& v) {
 
 bool parse_size(const std::string& s, int* w, int* h) {
   long a = 0, b = 0;
-  const auto x = s.find('x');
+  const auto x = s.find_first_of("xX");
   if (x == std::string::npos) {
     if (!parse_int(s, 8, 4096, &a)) return false;
     *w = *h = static_cast<int>(a);
