@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "auxillary.h"
 #include "correlation.h"
@@ -134,27 +135,39 @@ MatrixMultiple* MatrixMultiple::filter(MAT* filter) {
   return MM;
 }
 
-void MatrixMultiple::distribution(VEC* mean, MAT* covariance) {
-  assert(mean->dim == K);
-  assert(covariance->m == K);
-  assert(covariance->n == K);
+namespace {
+
+// The means of the stack's matrices: each summed over its rows and columns
+// in order, then multiplied by the reciprocal of the number of positions.
+void stack_means(const MatrixMultiple* s, VEC* mean) {
   v_zero(mean);
-  m_zero(covariance);
-  const double N = static_cast<double>(m * n);
-  for (unsigned int k = 0; k < K; k++) {
+  const double N = static_cast<double>(s->m * s->n);
+  for (unsigned int k = 0; k < s->K; k++) {
     double sum = mean->ve[k];
-    for (unsigned int i = 0; i < m; i++) {
-      const double* row = matrices[k]->me[i];
-      for (unsigned int j = 0; j < n; j++) sum += row[j];
+    for (unsigned int i = 0; i < s->m; i++) {
+      const double* row = s->matrices[k]->me[i];
+      for (unsigned int j = 0; j < s->n; j++) sum += row[j];
     }
     mean->ve[k] = sum;
   }
   sv_mlt(1.0 / N, mean, mean);
+}
+
+}  // namespace
+
+void distribution_plain(MatrixMultiple* s, VEC* mean, MAT* covariance) {
+  assert(mean->dim == s->K);
+  assert(covariance->m == s->K);
+  assert(covariance->n == s->K);
+  const unsigned int K = s->K, m = s->m, n = s->n;
+  m_zero(covariance);
+  stack_means(s, mean);
+  const double N = static_cast<double>(m * n);
   MAT* tmp = m_get(m * n, K);
   for (unsigned int k = 0; k < K; k++) {
     const double mk = mean->ve[k];
     for (unsigned int i = 0; i < m; i++) {
-      const double* row = matrices[k]->me[i];
+      const double* row = s->matrices[k]->me[i];
       for (unsigned int j = 0; j < n; j++) tmp->me[i * n + j][k] = row[j] - mk;
     }
   }
@@ -163,18 +176,59 @@ void MatrixMultiple::distribution(VEC* mean, MAT* covariance) {
   sm_mlt(1.0 / N, covariance, covariance);
 }
 
+// The same sums without the m n x K copy: the matrix library's product
+// tmp^T tmp adds, position by position in order, t_a t_b to element (a, b)
+// for every a whose centred value t_a is not zero; so does this loop, one
+// position at a time, and the results agree to the last bit.
+void distribution_fast(MatrixMultiple* s, VEC* mean, MAT* covariance) {
+  assert(mean->dim == s->K);
+  assert(covariance->m == s->K);
+  assert(covariance->n == s->K);
+  const unsigned int K = s->K, m = s->m, n = s->n;
+  m_zero(covariance);
+  stack_means(s, mean);
+  const double N = static_cast<double>(m * n);
+  std::vector<double> t(K);
+  std::vector<const double*> rows(K);
+  double* const* c = covariance->me;
+  for (unsigned int i = 0; i < m; i++) {
+    for (unsigned int k = 0; k < K; k++) rows[k] = s->matrices[k]->me[i];
+    for (unsigned int j = 0; j < n; j++) {
+      for (unsigned int k = 0; k < K; k++) t[k] = rows[k][j] - mean->ve[k];
+      for (unsigned int a = 0; a < K; a++) {
+        const double ta = t[a];
+        if (ta == 0.0) continue;
+        double* ca = c[a];
+        for (unsigned int b = 0; b < K; b++) ca[b] += ta * t[b];
+      }
+    }
+  }
+  sm_mlt(1.0 / N, covariance, covariance);
+}
+
+void MatrixMultiple::distribution(VEC* mean, MAT* covariance) {
+#ifdef TI_PLAIN_KERNELS
+  distribution_plain(this, mean, covariance);
+#else
+  distribution_fast(this, mean, covariance);
+#endif
+}
+
 void MatrixMultiple::filter_response(MAT* m_filter, VEC* mean, MAT* covariance) {
   MatrixMultiple* filtered = filter(m_filter);
   filtered->distribution(mean, covariance);
   delete filtered;
 }
 
-VEC* MatrixMultiple::uncorrelated_filter_response(MAT* m_filter) {
+VEC* uncorrelated_filter_response_plain(MatrixMultiple* s, MAT* m_filter) {
+  const unsigned int K = s->K;
   VEC* mean = v_get(K);
   MAT* cov = m_get(K, K);
   VEC* res = v_get(K);
   try {
-    filter_response(m_filter, mean, cov);
+    MatrixMultiple* filtered = s->filter(m_filter);
+    distribution_plain(filtered, mean, cov);
+    delete filtered;
   } catch (...) {
     v_free(mean);
     m_free(cov);
@@ -185,6 +239,42 @@ VEC* MatrixMultiple::uncorrelated_filter_response(MAT* m_filter) {
   v_free(mean);
   m_free(cov);
   return res;
+}
+
+// Only the diagonal of the covariance is needed: element (k, k) receives
+// t_k t_k for every position with t_k not zero, as in distribution, and the
+// same scaling; the other K (K - 1) products per position are not formed.
+VEC* uncorrelated_filter_response_fast(MatrixMultiple* s, MAT* m_filter) {
+  const unsigned int K = s->K;
+  MatrixMultiple* filtered = s->filter(m_filter);
+  VEC* mean = v_get(K);
+  stack_means(filtered, mean);
+  const double N = static_cast<double>(filtered->m * filtered->n);
+  VEC* res = v_get(K);
+  for (unsigned int k = 0; k < K; k++) {
+    const double mk = mean->ve[k];
+    double acc = 0.0;
+    for (unsigned int i = 0; i < filtered->m; i++) {
+      const double* row = filtered->matrices[k]->me[i];
+      for (unsigned int j = 0; j < filtered->n; j++) {
+        const double t = row[j] - mk;
+        if (t != 0.0) acc += t * t;
+      }
+    }
+    res->ve[k] = acc;
+  }
+  sv_mlt(1.0 / N, res, res);
+  v_free(mean);
+  delete filtered;
+  return res;
+}
+
+VEC* MatrixMultiple::uncorrelated_filter_response(MAT* m_filter) {
+#ifdef TI_PLAIN_KERNELS
+  return uncorrelated_filter_response_plain(this, m_filter);
+#else
+  return uncorrelated_filter_response_fast(this, m_filter);
+#endif
 }
 
 VEC* symmatrix2vector(MAT* M) {

@@ -21,6 +21,14 @@ double single_filtered_value(MAT* filter, MAT* image, int i, int j);
 // (M(i, j) + M(j, i)) / 2: dimension K(K+1)/2. Caller frees.
 VEC* symmatrix2vector(MAT* M);
 
+// MatrixMultiple::distribution and uncorrelated_filter_response are the
+// fast versions (the plain ones with TI_PLAIN_KERNELS=ON); these are both,
+// for comparison: the same results, bit for bit.
+void distribution_plain(MatrixMultiple* s, VEC* mean, MAT* covariance);
+void distribution_fast(MatrixMultiple* s, VEC* mean, MAT* covariance);
+VEC* uncorrelated_filter_response_plain(MatrixMultiple* s, MAT* m_filter);
+VEC* uncorrelated_filter_response_fast(MatrixMultiple* s, MAT* m_filter);
+
 // Writes a normal field (3 planes of m x n) in the normals text file format,
 // every value with 17 significant digits so that it reads back exactly.
 // Returns false on a write error.

@@ -13,4 +13,9 @@ MAT* image(Surface* surface, Index in);
 // slant index z, one per tilt index of d, in d's order. Caller delete[]s.
 Index* tilts(int q, int z, unsigned int K, const int* d);
 
+// TrainingSet::build_normals is the fast version (the plain one with
+// TI_PLAIN_KERNELS=ON); both are here for comparison, bit-identical.
+MatrixMultiple* build_normals_plain(TrainingSet* t);
+MatrixMultiple* build_normals_fast(TrainingSet* t);
+
 #endif

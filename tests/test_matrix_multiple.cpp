@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -229,4 +230,33 @@ TEST(recovery_matrix, LeftInverseOfTheFilteringMatrix) {
     for (unsigned j = 0; j < 6; j++) EXPECT_NEAR(I->me[i][j], i == j ? 1 : 0, 1e-8);
   for (MAT* m : {P, R, I}) m_free(m);
   delete s;
+}
+
+TEST(distribution, FastEqualsPlainBitForBit) {
+  for (unsigned K : {1u, 3u, 12u}) {
+    MatrixMultiple* s = random_stack(K, 9, 11, K);
+    s->matrices[0]->me[2][3] = 0;  // centred values of zero take the skipping path
+    VEC* mean_fast = v_get(K);
+    VEC* mean_plain = v_get(K);
+    MAT* cov_fast = m_get(K, K);
+    MAT* cov_plain = m_get(K, K);
+    distribution_fast(s, mean_fast, cov_fast);
+    distribution_plain(s, mean_plain, cov_plain);
+    EXPECT_EQ(std::memcmp(mean_fast->ve, mean_plain->ve, K * sizeof(double)), 0);
+    for (unsigned a = 0; a < K; a++)
+      EXPECT_EQ(std::memcmp(cov_fast->me[a], cov_plain->me[a], K * sizeof(double)), 0) << K << " " << a;
+    TempDir dir;
+    write_bank(dir / "bank.dat", test_kernels(3, 3));
+    Filters bank((dir / "bank.dat").c_str());
+    for (unsigned f = 0; f < 3; f++) {
+      VEC* fast = uncorrelated_filter_response_fast(s, bank.filters[f]);
+      VEC* plain = uncorrelated_filter_response_plain(s, bank.filters[f]);
+      EXPECT_EQ(std::memcmp(fast->ve, plain->ve, K * sizeof(double)), 0);
+      v_free(fast);
+      v_free(plain);
+    }
+    for (VEC* v : {mean_fast, mean_plain}) v_free(v);
+    for (MAT* m : {cov_fast, cov_plain}) m_free(m);
+    delete s;
+  }
 }

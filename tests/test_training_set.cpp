@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -90,6 +91,19 @@ TEST_F(TrainingSetTest, PhotometricStereoRecoversAKnownField) {
         ASSERT_NEAR(normals->matrices[c]->me[i][j], g[c]->me[i][j], 1e-12);
   delete normals;
   for (MAT* m : g) m_free(m);
+  delete[] in;
+}
+
+TEST_F(TrainingSetTest, FastNormalsEqualPlainBitForBit) {
+  Index* in = tilts(0, 0, 12, kAll);
+  TrainingSet t(12, surface_.get(), in);
+  MatrixMultiple* fast = build_normals_fast(&t);
+  MatrixMultiple* plain = build_normals_plain(&t);
+  for (int c = 0; c < 3; c++)
+    for (unsigned i = 0; i < t.m; i++)
+      ASSERT_EQ(std::memcmp(fast->matrices[c]->me[i], plain->matrices[c]->me[i], t.n * sizeof(double)), 0);
+  delete fast;
+  delete plain;
   delete[] in;
 }
 
