@@ -97,6 +97,8 @@ void response_variances(Filters* fltrs, u_int first, unsigned int count, MAT* im
   variances(buffers, count, N, out);
 }
 
+}  // namespace
+
 VEC* image_response_fast(Filters* fltrs, MAT* image) {
   VEC* res = v_get(fltrs->F);
   std::vector<double> buffers[kSideBySide];
@@ -111,8 +113,6 @@ VEC* image_response_fast(Filters* fltrs, MAT* image) {
   }
   return res;
 }
-
-}  // namespace
 
 double variance_of_filtered_values(MAT* filter, MAT* image) {
 #ifdef TI_PLAIN_KERNELS

@@ -23,5 +23,6 @@ double variance_of_filtered_values_plain(MAT* filter, MAT* image);
 // and the image. Caller frees.
 VEC* image_response(Filters* fltrs, MAT* image);
 VEC* image_response_plain(Filters* fltrs, MAT* image);
+VEC* image_response_fast(Filters* fltrs, MAT* image);
 
 #endif

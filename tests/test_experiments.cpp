@@ -85,6 +85,27 @@ TEST_F(Experiments, DirectionOfEveryTestImage) {
   }
 }
 
+TEST_F(Experiments, FastAndPlainProgramsGiveTheSameBytes) {
+  ASSERT_EQ(built_.status, 0) << built_.err;
+  RunResult plain_db = run({program("build_database_plain"), "--surfaces", "aaa,aab,aaj,aam",
+                            "--output", "plain20.dat"},
+                           w_.work);
+  ASSERT_EQ(plain_db.status, 0) << plain_db.err;
+  EXPECT_EQ(read_file(w_.work + "/plain20.dat"), read_file(w_.work + "/test20.dat"));
+  for (int number = 0; number < 4; number++) {
+    RunResult fast = run({program("classify_experiment"), std::to_string(number)}, w_.work);
+    RunResult plain = run({program("classify_experiment_plain"), std::to_string(number)}, w_.work);
+    EXPECT_EQ(fast.status, 0);
+    EXPECT_EQ(fast.out, plain.out);
+  }
+  for (const char* name : {"aaa", "aan", "aao"}) {
+    RunResult fast = run({program("direction_experiment"), name}, w_.work);
+    RunResult plain = run({program("direction_experiment_plain"), name}, w_.work);
+    EXPECT_EQ(fast.status, 0);
+    EXPECT_EQ(fast.out, plain.out);
+  }
+}
+
 TEST_F(Experiments, UsageErrors) {
   for (const std::vector<std::string>& args :
        std::vector<std::vector<std::string>>{{}, {"1", "2"}, {"x"}, {"-1"}, {"20"}, {"4"},
