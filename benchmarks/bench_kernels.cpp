@@ -110,7 +110,7 @@ BENCHMARK(BM_fma_peak);
 
 template <VEC* (*Response)(Filters*, MAT*)>
 void BM_image_response(benchmark::State& state) {
-  const int size = static_cast<int>(state.range(0)), F = 12, M = 13;
+  const int size = static_cast<int>(state.range(0)), F = static_cast<int>(state.range(1)), M = 13;
   Scratch scratch(F, M, 0);
   Filters bank(scratch.bank().c_str());
   bank.normalise();
@@ -122,10 +122,22 @@ void BM_image_response(benchmark::State& state) {
   }
   const double macs = double(F) * (size - M + 1) * (size - M + 1) * M * M;
   state.counters["MAC/s"] = benchmark::Counter(macs, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["FLOP/s"] =
+      benchmark::Counter(2 * macs, benchmark::Counter::kIsIterationInvariantRate);
   m_free(image);
 }
-BENCHMARK_TEMPLATE(BM_image_response, image_response_plain)->Arg(256)->Unit(benchmark::kMillisecond);
-BENCHMARK_TEMPLATE(BM_image_response, image_response)->Arg(256)->Unit(benchmark::kMillisecond);
+// Arguments: image size, number of kernels (13 x 13).
+BENCHMARK_TEMPLATE(BM_image_response, image_response_plain)
+    ->Args({256, 12})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_image_response, image_response)
+    ->Args({256, 12})
+    ->Args({128, 12})
+    ->Args({512, 12})
+    ->Args({256, 8})
+    ->Args({256, 16})
+    ->Args({256, 48})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_parameters(benchmark::State& state) {
   Scratch scratch(12, 13, 256);
@@ -155,14 +167,14 @@ BENCHMARK(BM_parameters)->Unit(benchmark::kMillisecond);
 
 // 20 models of 12 filters with random parameters, read from model text.
 struct Models {
-  Models() : scratch(12, 3, 0), bank(scratch.bank().c_str()) {
+  explicit Models(int F = 12) : scratch(F, 3, 0), bank(scratch.bank().c_str()) {
     std::mt19937 g(3);
     std::uniform_real_distribution<double> u(-1, 1), pos(0.1, 2);
     std::string text = "20\n";
     char number[64];
     for (int a = 0; a < 20; a++) {
       text += "m" + std::to_string(a) + "\nMatrix P\n";
-      for (int f = 0; f < 12; f++) {
+      for (int f = 0; f < F; f++) {
         for (int c = 0; c < 6; c++) {
           std::snprintf(number, sizeof number, "%.17g ", (c == 0 || c == 3 || c == 5) ? pos(g) : u(g));
           text += number;
@@ -171,7 +183,7 @@ struct Models {
       }
       for (int v = 0; v < 2; v++) {
         text += v == 0 ? "Vector mu\n" : "Vector sigma\n";
-        for (int f = 0; f < 12; f++) {
+        for (int f = 0; f < F; f++) {
           std::snprintf(number, sizeof number, "%.17g ", v == 0 ? 0.1 * u(g) : pos(g));
           text += number;
         }
@@ -184,8 +196,8 @@ struct Models {
     std::fputs(text.c_str(), f);
     std::fclose(f);
     database = new Database(path.c_str(), &bank);
-    D = v_get(12);
-    for (int f = 0; f < 12; f++) D->ve[f] = pos(g);
+    D = v_get(F);
+    for (int f = 0; f < F; f++) D->ve[f] = pos(g);
   }
   ~Models() {
     delete database;
@@ -198,8 +210,13 @@ struct Models {
   VEC* D;
 };
 
+// Flops of one distance term: six products and six sums for the
+// prediction, two differences, a division, a square and a sum.
+constexpr double kFlopsPerTerm = 17;
+
 void BM_classify(benchmark::State& state) {
-  Models models;
+  const int F = static_cast<int>(state.range(0));
+  Models models(F);
   ISpace space(0.0, 6.283185307179586, 120, 0.5235987755982988, 1.1344640137963142, 35, 0.8, 1.3,
                5);
   for (auto _ : state) {
@@ -207,11 +224,13 @@ void BM_classify(benchmark::State& state) {
     double ratio;
     benchmark::DoNotOptimize(models.database->classify(models.D, &space, 3, &number, &ratio));
   }
+  state.counters["FLOP/s"] = benchmark::Counter(kFlopsPerTerm * 21000 * 20 * F,
+                                                benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_classify)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_classify)->Arg(12)->Arg(8)->Arg(16)->Arg(48)->Unit(benchmark::kMillisecond);
 
 void BM_delta_loop(benchmark::State& state) {
-  Models models;
+  Models models(12);
   ISpace space(0.0, 6.283185307179586, 120, 0.5235987755982988, 1.1344640137963142, 35, 0.8, 1.3,
                5);
   for (auto _ : state) {
@@ -220,6 +239,8 @@ void BM_delta_loop(benchmark::State& state) {
       sum += weighted_distance_plain(models.database->surfaces[a], models.D, &space);
     benchmark::DoNotOptimize(sum);
   }
+  state.counters["FLOP/s"] = benchmark::Counter(kFlopsPerTerm * 21000 * 20 * 12,
+                                                benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_delta_loop)->Unit(benchmark::kMillisecond);
 
