@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "class_surface.h"
 #include "data_error.h"
+#include "owners.h"
 #include "program.h"
 #include "response.h"
 #include "statistics.h"
@@ -103,40 +105,36 @@ int classify_experiment(int argc, char** argv) {
   const u_int MM = 5;
 
   std::fprintf(stderr, "Doing the surface %s\n", kSurfaceNames[AA]);
-  Filters* fltrs = new Filters("filters.dat");
+  // Everything is owned here and released however the run ends.
+  std::unique_ptr<Filters> fltrs(new Filters("filters.dat"));
   fltrs->normalise();
-  Database* database = new Database("test20.dat", fltrs);
+  std::unique_ptr<Database> database(new Database("test20.dat", fltrs.get()));
   if (static_cast<u_int>(AA) >= database->K) {
     usage();
     return kExitUsage;
   }
-  ISpace* ispace = new ISpace(T0, TN, TT, S0, SN, SS, M0, MN, MM);
-  VEC* d = v_get(KK * 3);
+  std::unique_ptr<ISpace> ispace(new ISpace(T0, TN, TT, S0, SN, SS, M0, MN, MM));
+  VectorOwner d(v_get(KK * 3));
   u_int correct = 0, correct3 = 0;
   for (int i = 1; i <= 3; i++) {
-    Index* in_test = tilts(i, 0, KK, tt);
+    std::unique_ptr<Index[]> in_test(tilts(i, 0, KK, tt));
     std::fprintf(stderr, "%s%d\n", kSurfaceNames[AA], i);
-    Surface* surface = new Surface(4, S, s, T, t, kSurfaceNames[AA]);
-    TrainingSet* tset = new TrainingSet(KK, surface, in_test);
+    std::unique_ptr<Surface> surface(new Surface(4, S, s, T, t, kSurfaceNames[AA]));
+    std::unique_ptr<TrainingSet> tset(new TrainingSet(KK, surface.get(), in_test.get()));
     for (u_int k = 0; k < KK; k++) {
-      VEC* response = image_response(fltrs, tset->images->matrices[k]);
+      VectorOwner response(image_response(fltrs.get(), tset->images->matrices[k]));
       int N;
-      int index = database->classify(response, ispace, static_cast<u_int>(AA), &N,
-                                     &d->ve[(i - 1) * KK + k]);
+      int index = database->classify(response.get(), ispace.get(), static_cast<u_int>(AA), &N,
+                                     &d.get()->ve[(i - 1) * KK + k]);
       if (index == AA) correct++;
       if (N <= 2) correct3++;
-      v_free(response);
     }
-    delete[] in_test;
-    delete tset;
-    delete surface;
   }
   std::printf("%s&", kSurfaceNames[AA]);
   std::printf("%.2lf&", correct / 36.0);
   std::printf("%.2lf&", correct3 / 36.0);
   double mean, var;
-  statistics(d, &mean, &var);
+  statistics(d.get(), &mean, &var);
   std::printf("%0.3lf \\ %0.3lf\\\\\n", mean, var);
-  v_free(d);
   return 0;
 }

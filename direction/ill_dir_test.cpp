@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "class.h"
 #include "class_surface.h"
 #include "filters.h"
 #include "illumination.h"
+#include "owners.h"
 #include "program.h"
 #include "response.h"
 #include "statistics.h"
@@ -33,6 +35,19 @@ bool usable_name(const char* name, const u_int* s, const u_int* t, unsigned int 
   return true;
 }
 
+// The sampled light vectors of vector_array, owned.
+struct IlluminationArray {
+  IlluminationArray(VEC** v, u_int count) : vectors(v), K(count) {}
+  ~IlluminationArray() {
+    for (u_int k = 0; k < K; k++) v_free(vectors[k]);
+    delete[] vectors;
+  }
+  IlluminationArray(const IlluminationArray&) = delete;
+  IlluminationArray& operator=(const IlluminationArray&) = delete;
+  VEC** vectors;
+  u_int K;
+};
+
 }  // namespace
 
 int direction_experiment(int argc, char** argv) {
@@ -53,40 +68,40 @@ int direction_experiment(int argc, char** argv) {
     usage();
     return kExitUsage;
   }
-  Surface* surface = new Surface(Q, S, s, T, t, argv[1]);
-  Index* in1 = tilts(0, 0, KK1, tt1);
-  Index* in2 = tilts(1, 0, KK2, tt2);
-  TrainingSet* tset1 = new TrainingSet(KK1, surface, in1);
-  TrainingSet* tset2 = new TrainingSet(KK2, surface, in2);
-  Filters* fltrs = new Filters("filters.dat");
+  // Everything is owned here and released however the run ends.
+  std::unique_ptr<Surface> surface(new Surface(Q, S, s, T, t, argv[1]));
+  std::unique_ptr<Index[]> in1(tilts(0, 0, KK1, tt1));
+  std::unique_ptr<Index[]> in2(tilts(1, 0, KK2, tt2));
+  std::unique_ptr<TrainingSet> tset1(new TrainingSet(KK1, surface.get(), in1.get()));
+  std::unique_ptr<TrainingSet> tset2(new TrainingSet(KK2, surface.get(), in2.get()));
+  std::unique_ptr<Filters> fltrs(new Filters("filters.dat"));
   fltrs->normalise();
-  VEC* mu = v_get(fltrs->F);
-  VEC* sigma = v_get(fltrs->F);
-  MAT* filtering = tset1->parameters(fltrs, mu, sigma);
+  VectorOwner mu(v_get(fltrs->F));
+  VectorOwner sigma(v_get(fltrs->F));
+  MatrixOwner filtering(tset1->parameters(fltrs.get(), mu.get(), sigma.get()));
   const u_int K = TT * SS * MM;
-  VEC** ill_array = vector_array(T0, TN, TT, S0, SN, SS, M0, MN, MM);
-  VEC* smaller = v_get(KK2);
-  VEC* ratio = v_get(KK2);
+  IlluminationArray ill_array(vector_array(T0, TN, TT, S0, SN, SS, M0, MN, MM), K);
+  VectorOwner smaller(v_get(KK2));
+  VectorOwner ratio(v_get(KK2));
   int counter15 = 0, counter15both = 0;
   for (u_int k = 0; k < KK2; k++) {
-    VEC* LL = get_row(tset2->illumination, k, VNULL);
-    VEC* response = image_response(fltrs, tset2->images->matrices[k]);
-    smaller->ve[k] = proporion_of_smaller_values(LL, ill_array, K, response, filtering, mu, sigma,
+    VectorOwner LL(get_row(tset2->illumination, k, VNULL));
+    VectorOwner response(image_response(fltrs.get(), tset2->images->matrices[k]));
+    smaller->ve[k] = proporion_of_smaller_values(LL.get(), ill_array.vectors, K, response.get(),
+                                                 filtering.get(), mu.get(), sigma.get(),
                                                  &ratio->ve[k]);
-    VEC* L = best_fit_illumination(ill_array, K, response, filtering, mu, sigma);
-    v_free(response);
-    VEC* L1 = v_get(3);
+    VEC* L = best_fit_illumination(ill_array.vectors, K, response.get(), filtering.get(), mu.get(),
+                                   sigma.get());
+    VectorOwner L1(v_get(3));
     L1->ve[0] = -LL->ve[0];
     L1->ve[1] = -LL->ve[1];
     L1->ve[2] = LL->ve[2];
-    if (angular_error(L, LL) < 15.0) counter15++;
-    if (angular_error(L, LL) < 15.0 || angular_error(L, L1) < 15.0) counter15both++;
-    v_free(L1);
-    v_free(LL);
+    if (angular_error(L, LL.get()) < 15.0) counter15++;
+    if (angular_error(L, LL.get()) < 15.0 || angular_error(L, L1.get()) < 15.0) counter15both++;
   }
   double mean_smaller, var_smaller, mean_ratio, var_ratio;
-  statistics(smaller, &mean_smaller, &var_smaller);
-  statistics(ratio, &mean_ratio, &var_ratio);
+  statistics(smaller.get(), &mean_smaller, &var_smaller);
+  statistics(ratio.get(), &mean_ratio, &var_ratio);
   std::printf("%s&%d~/~%d&%.3lf~/~%.3lf&%.3lf~/~%.3lf\\\\\n", argv[1], counter15, counter15both,
               mean_smaller, var_smaller, mean_ratio, var_ratio);
   return 0;
