@@ -70,12 +70,12 @@ namespace {
 void read_header(LineReader& reader, u_int* number, u_int* M) {
   int f = aux_read_aux_info_of_filters(reader);
   if (f < 1)
-    reader.fail("the number of filters must be a whole number of at least 1",
-                "read " + std::to_string(f));
+    reader.fail("the number of filters must be a whole number from 1 to 2147483647",
+                "read " + std::to_string(f) + " after the colon");
   int m = aux_read_aux_info_of_filters(reader);
   if (m < 1)
-    reader.fail("the kernel size must be a whole number of at least 1",
-                "read " + std::to_string(m));
+    reader.fail("the kernel size must be a whole number from 1 to 2147483647",
+                "read " + std::to_string(m) + " after the colon");
   *number = static_cast<u_int>(f);
   *M = static_cast<u_int>(m);
 }

@@ -43,7 +43,13 @@ bool parse_long(const char** p, long* value) {
 // Reads the next header line; end of file or an endless line is a malformed
 // header.
 void header_line(FILE* f, const char* filename, std::string& line, const char* what) {
-  if (get_text_line(f, line) != LineStatus::kLine) {
+  const LineStatus status = get_text_line(f, line);
+  if (status == LineStatus::kTooLong) {
+    std::fclose(f);
+    data_error(filename, 0, kWrongFormat,
+               "a header line is longer than " + std::to_string(kMaxTextLine) + " bytes");
+  }
+  if (status != LineStatus::kLine) {
     std::fclose(f);
     data_error(filename, 0, kWrongFormat, std::string("the file ends before ") + what);
   }
