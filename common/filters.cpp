@@ -10,6 +10,7 @@
 #include <string>
 
 #include "data_error.h"
+#include "owners.h"
 #include "text_line.h"
 
 namespace {
@@ -114,29 +115,23 @@ void read_filters(const char* file, MAT** filters, char** names, u_int number, u
       data_error(file, 0, "internal error: a kernel is not M x M");
   }
   std::string line;
-  VEC* row = v_get(M);
+  // Freed however the reading ends (a reader error is an exception).
+  VectorOwner row(v_get(M));
   for (u_int i = 0; i < number; i++) {
-    if (!reader.next_nonblank(line)) {
-      v_free(row);
+    if (!reader.next_nonblank(line))
       reader.fail(kEndedEarly, "expected the name of filter " + std::to_string(i));
-    }
     names[i] = new char[line.size() + 1];
     std::memcpy(names[i], line.c_str(), line.size() + 1);
     for (u_int j = 0; j < M; j++) {
-      if (!reader.next_nonblank(line)) {
-        v_free(row);
+      if (!reader.next_nonblank(line))
         reader.fail(kEndedEarly, "expected row " + std::to_string(j) + " of filter " +
                                      std::to_string(i));
-      }
-      if (!read_line(row, line.c_str(), static_cast<int>(M))) {
-        v_free(row);
+      if (!read_line(row.get(), line.c_str(), static_cast<int>(M)))
         reader.fail(kBadRow, "expected " + std::to_string(M) + " finite numbers");
-      }
       double* out = filters[i]->me[j];
       for (u_int k = 0; k < M; k++) out[k] = row->ve[k];
     }
   }
-  v_free(row);
 }
 
 namespace {
