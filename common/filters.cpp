@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -164,13 +165,40 @@ Filters::Filters(const char* file) : F(0), names(nullptr), filters(nullptr), sou
 
 Filters::~Filters() { release_bank(F, filters, names); }
 
+namespace {
+
+double sum_of_squares(const MAT* kernel) {
+  double sum = 0.0;
+  for (unsigned int i = 0; i < kernel->m; i++) {
+    const double* row = kernel->me[i];
+    for (unsigned int j = 0; j < kernel->n; j++) sum += row[j] * row[j];
+  }
+  return sum;
+}
+
+}  // namespace
+
 void Filters::normalise() {
   for (u_int k = 0; k < F; k++) {
     MAT* kernel = filters[k];
-    double sum = 0.0;
-    for (unsigned int i = 0; i < kernel->m; i++) {
-      const double* row = kernel->me[i];
-      for (unsigned int j = 0; j < kernel->n; j++) sum += row[j] * row[j];
+    double sum = sum_of_squares(kernel);
+    // Coefficients so small (or large) that their squares leave the normal
+    // range would give a norm without precision (or an infinite one): such a
+    // kernel is first scaled by a power of two, which changes no bit of its
+    // coefficients' ratios, so that its largest coefficient lies in [0.5, 1).
+    if (!(sum >= DBL_MIN) || !std::isfinite(sum)) {
+      double largest = 0.0;
+      for (unsigned int i = 0; i < kernel->m; i++)
+        for (unsigned int j = 0; j < kernel->n; j++)
+          largest = std::fmax(largest, std::fabs(kernel->me[i][j]));
+      if (largest > 0.0 && std::isfinite(largest)) {
+        int exponent;
+        std::frexp(largest, &exponent);
+        for (unsigned int i = 0; i < kernel->m; i++)
+          for (unsigned int j = 0; j < kernel->n; j++)
+            kernel->me[i][j] = std::ldexp(kernel->me[i][j], -exponent);
+        sum = sum_of_squares(kernel);
+      }
     }
     double dnm = std::sqrt(sum);
     if (!(dnm > 0.0) || !std::isfinite(dnm)) {

@@ -103,6 +103,25 @@ TEST(normalise, UnitSumOfSquares) {
     for (int j = 0; j < 2; j++) EXPECT_DOUBLE_EQ(bank.filters[1]->me[i][j], 0.5);
 }
 
+TEST(normalise, TinyAndHugeKernelsReachUnitNorm) {
+  // Squares of such coefficients leave the normal range; found by fuzzing.
+  TempDir dir;
+  for (const char* text : {"F: 1\nM: 1\nk\n3e-162\n", "F: 1\nM: 2\nk\n1e-160 0\n0 0\n",
+                           "F: 1\nM: 2\nk\n1e-300 -2e-300\n0 5e-301\n",
+                           "F: 1\nM: 2\nk\n1e200 3e200\n-1e200 0\n"}) {
+    write_file(dir / "filters.dat", text);
+    Filters bank((dir / "filters.dat").c_str());
+    bank.normalise();
+    double sum = 0;
+    for (unsigned i = 0; i < bank.filters[0]->m; i++)
+      for (unsigned j = 0; j < bank.filters[0]->n; j++) {
+        ASSERT_TRUE(std::isfinite(bank.filters[0]->me[i][j]));
+        sum += bank.filters[0]->me[i][j] * bank.filters[0]->me[i][j];
+      }
+    EXPECT_NEAR(sum, 1.0, 1e-15) << text;
+  }
+}
+
 TEST(read_line, FirstMNumbersOfTokens) {
   VEC* v = v_get(3);
   EXPECT_TRUE(read_line(v, "  1.5x -2e1\t3.5e-2 77", 3));
