@@ -185,7 +185,9 @@ FILE* skip_pgm_header(const char* filename, int* width, int* height) {
   ++number;
   p = line.c_str();
   long maxval;
-  if (!parse_long(&p, &maxval) || !blank_text(p) || maxval < 1 || maxval > 255) {
+  // (A NUL byte would end the text early and hide what follows it.)
+  if (!parse_long(&p, &maxval) || !blank_text(p) || line.find('\0') != std::string::npos ||
+      maxval < 1 || maxval > 255) {
     std::fclose(f);
     data_error(filename, number, kWrongFormat,
                "the maximum value must be an integer from 1 to 255");

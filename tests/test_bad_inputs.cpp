@@ -47,6 +47,7 @@ std::vector<Case> cases() {
       {"pgm", "size huge", "P5\n2147483647 2147483647\n255\n" + raster},
       {"pgm", "size not a number", "P5\nthree two\n255\n" + raster},
       {"pgm", "maximum value not a number", "P5\n3 2\nmax\n" + raster},
+      {"pgm", "maximum value with a NUL byte", "P5\n3 2\n255" + std::string(1, '\0') + "junk\n" + raster},
       {"pgm", "endless comment line", "P5\n#" + huge_line + "\n3 2\n255\n" + raster},
       {"pgm", "binary garbage", garbage(5000, 1)},
       {"filters", "empty file", ""},
