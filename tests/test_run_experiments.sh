@@ -126,7 +126,10 @@ image_time=$(mtime "$image") bank_time=$(mtime "$ws/filters.dat") db_time=$(mtim
 # --- Second run, through a stand-in for ssh: data, bank and database are reused.
 cat >"$tmp/fake_ssh" <<'EOF'
 #!/bin/sh
-# Stands in for ssh: drops the host and runs the command here.
+# Stands in for ssh: drops the host and runs the command here, with the
+# SHELL that a login on the remote machine would set (GNU parallel's remote
+# wrapper execs $SHELL, and CI may run without one).
+export SHELL="${SHELL:-/bin/sh}"
 shift
 [ "$1" = "--" ] && shift
 exec sh -c "$*"
