@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -54,10 +55,32 @@ bool read_line(VEC* vector, const char* line, int M) {
   return true;
 }
 
-int aux_read_aux_info_of_filters(LineReader& reader) {
+namespace {
+
+// Says what a header line held after its colon, shortened when long and with
+// control bytes shown as '?', so a message quoting it stays one line.
+std::string describe_after_colon(const char* colon) {
+  if (!colon) return "the line has no colon";
+  const char* first = colon + 1;
+  while (is_space(*first)) ++first;
+  const char* last = first + std::strlen(first);
+  while (last > first && is_space(last[-1])) --last;
+  if (first == last) return "nothing after the colon";
+  const size_t kShown = 40;
+  std::string shown(first, std::min<size_t>(last - first, kShown));
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 32 || c == 127) c = '?';
+  if (static_cast<size_t>(last - first) > kShown) shown += "...";
+  return "read '" + shown + "' after the colon";
+}
+
+}  // namespace
+
+int aux_read_aux_info_of_filters(LineReader& reader, std::string* read) {
   std::string line;
   if (!reader.next_nonblank(line)) reader.fail(kEndedEarly);
   const char* colon = std::strchr(line.c_str(), ':');
+  if (read) *read = describe_after_colon(colon);
   if (!colon) return 0;
   char* end;
   errno = 0;
@@ -70,14 +93,11 @@ namespace {
 
 // Reads and checks the two header values.
 void read_header(LineReader& reader, u_int* number, u_int* M) {
-  int f = aux_read_aux_info_of_filters(reader);
-  if (f < 1)
-    reader.fail("the number of filters must be a whole number from 1 to 2147483647",
-                "read " + std::to_string(f) + " after the colon");
-  int m = aux_read_aux_info_of_filters(reader);
-  if (m < 1)
-    reader.fail("the kernel size must be a whole number from 1 to 2147483647",
-                "read " + std::to_string(m) + " after the colon");
+  std::string read;
+  int f = aux_read_aux_info_of_filters(reader, &read);
+  if (f < 1) reader.fail("the number of filters must be a whole number from 1 to 2147483647", read);
+  int m = aux_read_aux_info_of_filters(reader, &read);
+  if (m < 1) reader.fail("the kernel size must be a whole number from 1 to 2147483647", read);
   *number = static_cast<u_int>(f);
   *M = static_cast<u_int>(m);
 }

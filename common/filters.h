@@ -28,8 +28,9 @@ bool read_line(VEC* vector, const char* line, int M);
 // Reads lines up to the next non-blank one and returns the integer after its
 // first colon (0 when there is none, or no number follows it, or it does not
 // fit an int). End of file raises "Your filters input file has ended
-// prematurely!".
-int aux_read_aux_info_of_filters(LineReader& reader);
+// prematurely!". When `read` is given it receives, for messages, what the
+// line held after its colon.
+int aux_read_aux_info_of_filters(LineReader& reader, std::string* read = nullptr);
 
 // Opens `file`, reads the two header values and closes it. Raises a
 // DataError for a missing file, an early end, F or M below 1, or a header

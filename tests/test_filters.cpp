@@ -82,10 +82,17 @@ TEST(Filters, ErrorsAsAUserMeetsThem) {
   expect_data_error(probe_bank(dir, "F: 1\nM: 2\nk\n1 x\n1 2\n"), scan);
   expect_data_error(probe_bank(dir, "F: 1\nM: 2\nk\n1 nan\n1 2\n"), scan);
   expect_data_error(probe_bank(dir, "F: 0\nM: 3\n"), "number of filters");
-  expect_data_error(probe_bank(dir, "no colon\nM: 3\n"), "number of filters");
-  expect_data_error(probe_bank(dir, "F: -4\nM: 3\n"), "number of filters");
+  // The header messages quote what the line held, not what it was read as.
+  expect_data_error(probe_bank(dir, "no colon\nM: 3\n"), "number of filters"
+                    " must be a whole number from 1 to 2147483647 (the line has no colon)");
+  expect_data_error(probe_bank(dir, "F: -4\nM: 3\n"), "(read '-4' after the colon)");
   expect_data_error(probe_bank(dir, "F: 1\nM: 0\n"), "kernel size");
-  expect_data_error(probe_bank(dir, "F: 99999999999999\nM: 3\n"), "number of filters");
+  expect_data_error(probe_bank(dir, "F: 1\nM:  \n"), "kernel size"
+                    " must be a whole number from 1 to 2147483647 (nothing after the colon)");
+  expect_data_error(probe_bank(dir, "F: 99999999999999\nM: 3\n"),
+                    "(read '99999999999999' after the colon)");
+  expect_data_error(probe_bank(dir, "F:\t\x01" + std::string(60, '9') + "\nM: 3\n"),
+                    "(read '?" + std::string(39, '9') + "...' after the colon)");
   // A huge count in a small file is refused before anything is allocated.
   expect_data_error(probe_bank(dir, "F: 2000000000\nM: 2000\nk\n"), early);
   expect_data_error(probe_bank(dir, "F: 1\nM: 2\nzeros\n0 0\n0 0\n"), "cannot be normalised");
