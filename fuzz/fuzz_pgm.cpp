@@ -2,14 +2,42 @@
 //
 // Oracle: an accepted image has a size within the header's limits, a raster
 // that fits in the input, and elements that are exactly the input's bytes
-// from the stream position skip_pgm_header left (grey levels unscaled).
+// from the stream position skip_pgm_header left (grey levels unscaled); the
+// header's last line, the maximum value, is nothing but an integer from 1 to
+// 255 between blanks.
 #include "fuzz_support.h"  // first: its system headers before the library's
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "data_error.h"
 #include "surface.h"
+
+namespace {
+
+bool blank(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// Whether the header line ending just before `end` holds only a maximum value.
+bool maximum_value_line(const uint8_t* data, size_t end) {
+  size_t first = end;
+  if (first > 0 && data[first - 1] == '\n') --first;
+  while (first > 0 && data[first - 1] != '\n') --first;
+  size_t last = end;
+  while (last > first && blank(data[last - 1])) --last;
+  while (first < last && blank(data[first])) ++first;
+  if (first < last && data[first] == '+') ++first;
+  if (first == last) return false;
+  long value = 0;
+  for (size_t k = first; k < last; k++) {
+    if (data[k] < '0' || data[k] > '9') return false;
+    value = value * 10 + (data[k] - '0');
+    if (value > 255) return false;
+  }
+  return value >= 1;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static MemoryFile file("fuzz_pgm");
@@ -26,6 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(height >= 1 && height <= (1 << 15));
   long start = std::ftell(f);
   FUZZ_CHECK(start >= 3 && static_cast<size_t>(start) <= size);
+  FUZZ_CHECK(maximum_value_line(data, static_cast<size_t>(start)));
   MAT* image = nullptr;
   try {
     image = read_pgm_raster(f, file.path(), height, width);
