@@ -1,6 +1,8 @@
 // Benchmarks of the hot paths: the response vector of an image, the model
 // parameters of a training set, and classification over the illumination
 // space (with the loop over delta that it replaces, for comparison).
+#include <benchmark/benchmark.h>
+#include <immintrin.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -8,9 +10,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <benchmark/benchmark.h>
-#include <immintrin.h>
 
 #include "class.h"
 #include "class_surface.h"
@@ -178,7 +177,8 @@ struct Models {
       text += "m" + std::to_string(a) + "\nMatrix P\n";
       for (int f = 0; f < F; f++) {
         for (int c = 0; c < 6; c++) {
-          std::snprintf(number, sizeof number, "%.17g ", (c == 0 || c == 3 || c == 5) ? pos(g) : u(g));
+          std::snprintf(number, sizeof number, "%.17g ",
+                        (c == 0 || c == 3 || c == 5) ? pos(g) : u(g));
           text += number;
         }
         text += "\n";

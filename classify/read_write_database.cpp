@@ -38,9 +38,10 @@ void scan_values(LineReader& reader, const std::string& line, double* out, unsig
     char* end;
     double value = std::strtod(p, &end);
     if (end == p)
-      reader.fail(kBadValue, "expected " + std::to_string(count) + " numbers, found " +
-                                 std::to_string(j));
-    if (!std::isfinite(value)) reader.fail(kBadValue, "value " + std::to_string(j) + " is not finite");
+      reader.fail(kBadValue,
+                  "expected " + std::to_string(count) + " numbers, found " + std::to_string(j));
+    if (!std::isfinite(value))
+      reader.fail(kBadValue, "value " + std::to_string(j) + " is not finite");
     out[j] = value;
     p = end;
     while (*p != '\0' && !is_space(*p)) ++p;
@@ -147,7 +148,8 @@ Database::Database(const char* file, Filters* ff) : K(0), surfaces(nullptr), fil
     char* end;
     errno = 0;
     long count = std::strtol(p, &end, 10);
-    if (end == p || errno == ERANGE || count < 0 || count > INT_MAX || !(*end == '\0' || is_space(*end)))
+    if (end == p || errno == ERANGE || count < 0 || count > INT_MAX ||
+        !(*end == '\0' || is_space(*end)))
       reader.fail("the first line must hold the number of models, a whole number of at least 0");
     // Models are collected as they are read, so a count that the file does
     // not hold ends in "ended prematurely", never in a huge allocation.
@@ -167,18 +169,22 @@ void Database::output(const char* file) {
   for (u_int k = 0; k < K; k++) {
     std::string why = unreadable_name(surfaces[k]->name);
     if (!why.empty())
-      data_error(file, 0, "the database was not written: model " + std::to_string(k) +
-                              " has a name that cannot be read back", why);
+      data_error(file, 0,
+                 "the database was not written: model " + std::to_string(k) +
+                     " has a name that cannot be read back",
+                 why);
     ClassSurface* s = surfaces[k];
     for (unsigned int i = 0; i < s->P->m; i++)
       for (unsigned int j = 0; j < s->P->n; j++)
         if (!std::isfinite(s->P->me[i][j]))
-          data_error(file, 0, "the database was not written: model " + std::string(s->name) +
-                                  " holds a value that is not finite");
+          data_error(file, 0,
+                     "the database was not written: model " + std::string(s->name) +
+                         " holds a value that is not finite");
     for (unsigned int i = 0; i < s->mu->dim; i++)
       if (!std::isfinite(s->mu->ve[i]) || !std::isfinite(s->sigma->ve[i]))
-        data_error(file, 0, "the database was not written: model " + std::string(s->name) +
-                                " holds a value that is not finite");
+        data_error(file, 0,
+                   "the database was not written: model " + std::string(s->name) +
+                       " holds a value that is not finite");
   }
 
   // Written beside the target and renamed into place only when complete, so

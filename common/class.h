@@ -60,10 +60,10 @@ class Surface {
 // A bank of F square M x M kernels with their names, read from a text file.
 class Filters {
  public:
-  u_int F;            // number of filters
-  char** names;       // F name lines as read, line break included, owned
-  MAT** filters;      // F kernels of M x M, me[i][j] row i, column j, owned
-  std::string source; // the file the bank was read from, for messages
+  u_int F;             // number of filters
+  char** names;        // F name lines as read, line break included, owned
+  MAT** filters;       // F kernels of M x M, me[i][j] row i, column j, owned
+  std::string source;  // the file the bank was read from, for messages
 
   // Reads the bank from `file` (two passes: header, then blocks). Raises a
   // DataError for a missing or malformed file.
@@ -81,10 +81,10 @@ class Filters {
 // planes (x, y, z) of a normal field, or their filtered versions.
 class MatrixMultiple {
  public:
-  unsigned int K;     // number of matrices
-  unsigned int m;     // rows of every matrix
-  unsigned int n;     // columns of every matrix
-  MAT** matrices;     // K matrices, owned (entries may be null until filled)
+  unsigned int K;  // number of matrices
+  unsigned int m;  // rows of every matrix
+  unsigned int n;  // columns of every matrix
+  MAT** matrices;  // K matrices, owned (entries may be null until filled)
 
   // Reads a normal field (K = 3) from a normals text file; a missing or
   // malformed file raises a DataError.
@@ -163,8 +163,8 @@ class ISpace {
   LightTerms* terms;  // the vectors' quadratic terms, computed once here for
                       // the distance scans (distance.h), owned
 
-  ISpace(double T0, double TN, unsigned T, double S0, double SN, unsigned S, double M0,
-         double MN, unsigned M);
+  ISpace(double T0, double TN, unsigned T, double S0, double SN, unsigned S, double M0, double MN,
+         unsigned M);
   ~ISpace();
   ISpace(const ISpace&) = delete;
   ISpace& operator=(const ISpace&) = delete;

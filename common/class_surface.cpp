@@ -34,7 +34,8 @@ VEC** vector_array(double T0, double TN, u_int T, double S0, double SN, u_int S,
 
 ISpace::ISpace(double T0, double TN, unsigned T, double S0, double SN, unsigned S, double M0,
                double MN, unsigned M)
-    : K(T * S * M), ivec(vector_array(T0, TN, T, S0, SN, S, M0, MN, M)),
+    : K(T * S * M),
+      ivec(vector_array(T0, TN, T, S0, SN, S, M0, MN, M)),
       terms(new LightTerms(light_terms(ivec, K))) {}
 
 ISpace::~ISpace() {

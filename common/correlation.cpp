@@ -21,7 +21,8 @@ void correlate_plain(const MAT* kernel, const MAT* image, double* out) {
     for (unsigned int j = 0; j < cols; j++) {
       double res = 0.0;
       for (unsigned int k = 0; k < fm; k++)
-        for (unsigned int l = 0; l < fn; l++) res = res + kernel->me[k][l] * image->me[i + k][j + l];
+        for (unsigned int l = 0; l < fn; l++)
+          res = res + kernel->me[k][l] * image->me[i + k][j + l];
       out[static_cast<size_t>(i) * cols + j] = res;
     }
   }

@@ -15,22 +15,21 @@ namespace {
 // order k = 0, 1, ... and l = 0, 1, ... The twelve accumulators are named
 // variables and stay in registers.
 template <int V>
-inline void block(double const* const* f, unsigned int fm, unsigned int fn,
-                  double const* const* x, unsigned int i, unsigned int j, double* out,
-                  size_t stride, int rows) {
+inline void block(double const* const* f, unsigned int fm, unsigned int fn, double const* const* x,
+                  unsigned int i, unsigned int j, double* out, size_t stride, int rows) {
   __m256d a00 = _mm256_setzero_pd(), a01 = a00, a02 = a00, a10 = a00, a11 = a00, a12 = a00,
           a20 = a00, a21 = a00, a22 = a00, a30 = a00, a31 = a00, a32 = a00;
-#define TI_TERM(r, c)                                                              \
-  do {                                                                             \
-    a##r##0 = _mm256_add_pd(a##r##0, _mm256_mul_pd(c, x0));                         \
-    if (V >= 2) a##r##1 = _mm256_add_pd(a##r##1, _mm256_mul_pd(c, x1));            \
-    if (V >= 3) a##r##2 = _mm256_add_pd(a##r##2, _mm256_mul_pd(c, x2));            \
+#define TI_TERM(r, c)                                                   \
+  do {                                                                  \
+    a##r##0 = _mm256_add_pd(a##r##0, _mm256_mul_pd(c, x0));             \
+    if (V >= 2) a##r##1 = _mm256_add_pd(a##r##1, _mm256_mul_pd(c, x1)); \
+    if (V >= 3) a##r##2 = _mm256_add_pd(a##r##2, _mm256_mul_pd(c, x2)); \
   } while (0)
   const unsigned int last = fm + static_cast<unsigned int>(rows) - 1;
   for (unsigned int s = 0; s < last; s++) {
     const double* xs = x[i + s] + j;
     // Output row r uses image row s with kernel row s - r, when that exists.
-    const bool use0 = s < fm, use1 = rows > 1 && s >= 1 && s - 1 < fm,
+    const bool use0 = s<fm, use1 = rows> 1 && s >= 1 && s - 1 < fm,
                use2 = rows > 2 && s >= 2 && s - 2 < fm, use3 = rows > 3 && s >= 3 && s - 3 < fm;
     const double* f0 = use0 ? f[s] : nullptr;
     const double* f1 = use1 ? f[s - 1] : nullptr;
@@ -70,9 +69,8 @@ inline void block(double const* const* f, unsigned int fm, unsigned int fn,
 }
 
 // One output, for the columns that do not fill a vector.
-inline void single(double const* const* f, unsigned int fm, unsigned int fn,
-                   double const* const* x, unsigned int i, unsigned int j, double* out,
-                   size_t stride) {
+inline void single(double const* const* f, unsigned int fm, unsigned int fn, double const* const* x,
+                   unsigned int i, unsigned int j, double* out, size_t stride) {
   double res = 0.0;
   for (unsigned int k = 0; k < fm; k++) {
     const double* fk = f[k];

@@ -18,10 +18,14 @@ LightTerms light_terms(VEC* const* L, size_t K) {
   return lights;
 }
 
-double squared_delta_at(const double* terms, size_t stride, size_t k, const MAT* P,
-                        const double* D, const double* mu, const double* sigma) {
-  const double q[6] = {terms[k], terms[stride + k], terms[2 * stride + k],
-                       terms[3 * stride + k], terms[4 * stride + k], terms[5 * stride + k]};
+double squared_delta_at(const double* terms, size_t stride, size_t k, const MAT* P, const double* D,
+                        const double* mu, const double* sigma) {
+  const double q[6] = {terms[k],
+                       terms[stride + k],
+                       terms[2 * stride + k],
+                       terms[3 * stride + k],
+                       terms[4 * stride + k],
+                       terms[5 * stride + k]};
   return squared_delta(q, P->me, D, mu, sigma, P->m);
 }
 
@@ -32,8 +36,8 @@ void deltas(const LightTerms& lights, const MAT* P, const double* D, const doubl
     out[k] = std::sqrt(squared_delta_at(lights.terms.data(), lights.stride, k, P, D, mu, sigma));
 }
 
-double min_squared_delta(const LightTerms& lights, const MAT* P, const double* D,
-                         const double* mu, const double* sigma) {
+double min_squared_delta(const LightTerms& lights, const MAT* P, const double* D, const double* mu,
+                         const double* sigma) {
   if (have_avx2()) return min_squared_delta_avx2(lights, P, D, mu, sigma);
   double best = 0.0;
   for (size_t k = 0; k < lights.K; k++) {

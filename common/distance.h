@@ -27,8 +27,8 @@ struct LightTerms {
 LightTerms light_terms(VEC* const* L, size_t K);
 
 // The square of delta at light k of the terms, written out for one light.
-double squared_delta_at(const double* terms, size_t stride, size_t k, const MAT* P,
-                        const double* D, const double* mu, const double* sigma);
+double squared_delta_at(const double* terms, size_t stride, size_t k, const MAT* P, const double* D,
+                        const double* mu, const double* sigma);
 
 // out[k] = delta at light k, for k < K.
 void deltas(const LightTerms& lights, const MAT* P, const double* D, const double* mu,
@@ -37,8 +37,8 @@ void deltas(const LightTerms& lights, const MAT* P, const double* D, const doubl
 // The minimum over the K lights of the squared delta, with the first light's
 // value kept when it is not a number (as a scan that replaces the current
 // minimum only by a strictly smaller value does). K >= 1.
-double min_squared_delta(const LightTerms& lights, const MAT* P, const double* D,
-                         const double* mu, const double* sigma);
+double min_squared_delta(const LightTerms& lights, const MAT* P, const double* D, const double* mu,
+                         const double* sigma);
 
 // The AVX2 versions (distance_avx2.cpp); call only where have_avx2().
 void deltas_avx2(const LightTerms& lights, const MAT* P, const double* D, const double* mu,

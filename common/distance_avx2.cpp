@@ -58,7 +58,8 @@ void deltas_avx2(const LightTerms& lights, const MAT* P, const double* D, const 
   for (size_t k0 = 0; k0 < lights.stride; k0 += kTile) {
     const size_t n = lights.stride - k0 < kTile ? lights.stride - k0 : kTile;
     squared_deltas_tile(terms, lights.stride, k0, n, P, D, mu, sigma, tile);
-    for (size_t b = 0; b < n; b += 4) _mm256_store_pd(tile + b, _mm256_sqrt_pd(_mm256_load_pd(tile + b)));
+    for (size_t b = 0; b < n; b += 4)
+      _mm256_store_pd(tile + b, _mm256_sqrt_pd(_mm256_load_pd(tile + b)));
     for (size_t r = 0; r < n && k0 + r < lights.K; r++) out[k0 + r] = tile[r];
   }
 }

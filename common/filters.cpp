@@ -145,8 +145,8 @@ void read_filters(const char* file, MAT** filters, char** names, u_int number, u
     std::memcpy(names[i], line.c_str(), line.size() + 1);
     for (u_int j = 0; j < M; j++) {
       if (!reader.next_nonblank(line))
-        reader.fail(kEndedEarly, "expected row " + std::to_string(j) + " of filter " +
-                                     std::to_string(i));
+        reader.fail(kEndedEarly,
+                    "expected row " + std::to_string(j) + " of filter " + std::to_string(i));
       if (!read_line(row.get(), line.c_str(), static_cast<int>(M)))
         reader.fail(kBadRow, "expected " + std::to_string(M) + " finite numbers");
       double* out = filters[i]->me[j];
@@ -224,9 +224,9 @@ void Filters::normalise() {
     if (!(dnm > 0.0) || !std::isfinite(dnm)) {
       std::string name = names[k];
       while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-      data_error(source, 0, "a filter cannot be normalised",
-                 "filter " + std::to_string(k) + " \"" + name + "\" has norm " +
-                     std::to_string(dnm));
+      data_error(
+          source, 0, "a filter cannot be normalised",
+          "filter " + std::to_string(k) + " \"" + name + "\" has norm " + std::to_string(dnm));
     }
     for (unsigned int i = 0; i < kernel->m; i++) {
       double* row = kernel->me[i];

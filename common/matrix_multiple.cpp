@@ -71,11 +71,13 @@ MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrice
   std::string line;
   try {
     if (!reader.next(line))
-      reader.fail("the normals file ends before its header", std::string("failed check: ") + kHeaderCheck);
+      reader.fail("the normals file ends before its header",
+                  std::string("failed check: ") + kHeaderCheck);
     const char* p = line.c_str();
     long rows, cols;
     if (!parse_int(&p, &rows) || !parse_int(&p, &cols))
-      reader.fail("Error: reading a file: wrong format\n", "expected the numbers of rows and columns");
+      reader.fail("Error: reading a file: wrong format\n",
+                  "expected the numbers of rows and columns");
     if (rows < 1 || cols < 1 || rows > (1 << 15) || cols > (1 << 15))
       reader.fail("Error: reading a file: wrong format\n",
                   "rows and columns must be from 1 to 32768");
@@ -84,9 +86,9 @@ MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrice
     struct stat st;
     if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) &&
         3.0 * rows * cols > static_cast<double>(st.st_size))
-      reader.fail("the normals file ends early",
-                  "the header declares " + std::to_string(3 * rows * cols) +
-                      " values; failed check: " + kValueCheck);
+      reader.fail("the normals file ends early", "the header declares " +
+                                                     std::to_string(3 * rows * cols) +
+                                                     " values; failed check: " + kValueCheck);
     matrices = new MAT*[3]();
     initialise(static_cast<unsigned int>(rows), static_cast<unsigned int>(cols));
     for (unsigned int i = 0; i < m; i++) {
@@ -126,7 +128,8 @@ bool write_normals(FILE* f, MatrixMultiple* normals) {
 }
 
 MatrixMultiple* MatrixMultiple::filter(MAT* filter) {
-  for (unsigned int k = 0; k < K; k++) check_kernel_fits(filter, matrices[k], "matrices of a stack");
+  for (unsigned int k = 0; k < K; k++)
+    check_kernel_fits(filter, matrices[k], "matrices of a stack");
   if (K == 0 && (filter->m > m || filter->n > n))
     data_error_text("Filter kernel is larger than the matrices of a stack");
   const unsigned int mm = m - filter->m + 1, nn = n - filter->n + 1;

@@ -28,9 +28,15 @@ MAT* get_matrix_of_row(MAT* P, unsigned int k) {
   assert(k < P->m);
   const double* p = P->me[k];
   MAT* res = m_get(3, 3);
-  res->me[0][0] = p[0]; res->me[0][1] = p[1]; res->me[0][2] = p[2];
-  res->me[1][0] = p[1]; res->me[1][1] = p[3]; res->me[1][2] = p[4];
-  res->me[2][0] = p[2]; res->me[2][1] = p[4]; res->me[2][2] = p[5];
+  res->me[0][0] = p[0];
+  res->me[0][1] = p[1];
+  res->me[0][2] = p[2];
+  res->me[1][0] = p[1];
+  res->me[1][1] = p[3];
+  res->me[1][2] = p[4];
+  res->me[2][0] = p[2];
+  res->me[2][1] = p[4];
+  res->me[2][2] = p[5];
   return res;
 }
 

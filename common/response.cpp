@@ -12,8 +12,8 @@ double variance_of_filtered_values_plain(MAT* filter, MAT* image) {
   double sum = 0.0;
   for (unsigned int k = 0; k < m; k++)
     for (unsigned int l = 0; l < n; l++) {
-      responses->me[k][l] = single_filtered_value(filter, image, static_cast<int>(k),
-                                                  static_cast<int>(l));
+      responses->me[k][l] =
+          single_filtered_value(filter, image, static_cast<int>(k), static_cast<int>(l));
       sum += responses->me[k][l];
     }
   const double N = static_cast<double>(static_cast<unsigned int>(m * n));

@@ -155,8 +155,8 @@ FILE* skip_pgm_header(const char* filename, int* width, int* height) {
   header_line(f, filename, line, "its size line");
   {
     std::string magic = line;
-    while (!magic.empty() && (magic.back() == '\n' || magic.back() == '\r' ||
-                              magic.back() == ' ' || magic.back() == '\t'))
+    while (!magic.empty() && (magic.back() == '\n' || magic.back() == '\r' || magic.back() == ' ' ||
+                              magic.back() == '\t'))
       magic.pop_back();
     if (magic != "P5") {
       std::fclose(f);

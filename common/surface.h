@@ -18,8 +18,7 @@ constexpr int kPathBytes = 80;
 // Writes the path of image (q, slant, tilt) of surface `name`,
 // "../../../data/<name>/<name><q>/<name>_<slant>_<tilt>.pgm", into `out`
 // (kPathBytes). Returns false when it would not fit.
-bool image_path(const char* name, unsigned int q, unsigned int slant, unsigned int tilt,
-                char* out);
+bool image_path(const char* name, unsigned int q, unsigned int slant, unsigned int tilt, char* out);
 
 // The new unit light vector (cos t sin s, sin t sin s, cos s) of tilt t and
 // slant s in degrees. Caller frees.

@@ -16,8 +16,15 @@ LineStatus get_text_line(std::FILE* f, std::string& line) {
 bool blank_text(const char* text) {
   for (; *text; ++text) {
     switch (*text) {
-      case ' ': case '\t': case '\n': case '\r': case '\v': case '\f': break;
-      default: return false;
+      case ' ':
+      case '\t':
+      case '\n':
+      case '\r':
+      case '\v':
+      case '\f':
+        break;
+      default:
+        return false;
     }
   }
   return true;

@@ -87,9 +87,9 @@ int direction_experiment(int argc, char** argv) {
   for (u_int k = 0; k < KK2; k++) {
     VectorOwner LL(get_row(tset2->illumination, k, VNULL));
     VectorOwner response(image_response(fltrs.get(), tset2->images->matrices[k]));
-    smaller->ve[k] = proporion_of_smaller_values(LL.get(), ill_array.vectors, K, response.get(),
-                                                 filtering.get(), mu.get(), sigma.get(),
-                                                 &ratio->ve[k]);
+    smaller->ve[k] =
+        proporion_of_smaller_values(LL.get(), ill_array.vectors, K, response.get(), filtering.get(),
+                                    mu.get(), sigma.get(), &ratio->ve[k]);
     VEC* L = best_fit_illumination(ill_array.vectors, K, response.get(), filtering.get(), mu.get(),
                                    sigma.get());
     VectorOwner L1(v_get(3));

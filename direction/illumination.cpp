@@ -16,8 +16,7 @@ VEC* difference_illumination_response_plain(VEC** L, u_int K, VEC* D, MAT* Phi, 
 // The fast version forms the quadratic terms of the K vectors once and scans
 // them with the distance kernels, which keep delta's order of operations:
 // every element equals delta(D, L[k], Phi, mu, sigma) to the last bit.
-VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,
-                                      VEC* sigma) {
+VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma) {
 #ifdef TI_PLAIN_KERNELS
   return difference_illumination_response_plain(L, K, D, Phi, mu, sigma);
 #else

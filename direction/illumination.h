@@ -10,8 +10,7 @@
 #include "class.h"
 
 // The new vector of delta(D, L[k], Phi, mu, sigma) for k < K. Caller frees.
-VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,
-                                      VEC* sigma);
+VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma);
 
 // The same, written as its definition: delta at each vector in turn.
 VEC* difference_illumination_response_plain(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu,

@@ -4,8 +4,6 @@
 // once); the rest is the database file. Oracle: every model read has a name
 // of at most 79 characters that neither begins with a digit nor holds a line
 // break, P of F x 6, mu and sigma of F, all finite.
-#include "fuzz_support.h"  // first: its system headers before the library's
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -15,6 +13,7 @@
 #include "class.h"
 #include "class_surface.h"
 #include "data_error.h"
+#include "fuzz_support.h"  // first: its system headers before the library's
 #include "read_write_database.h"
 
 namespace {

@@ -4,8 +4,6 @@
 // coefficients, no more coefficients than the input has bytes, one name line
 // per kernel ending in its line break; after normalise() every kernel has
 // finite coefficients and unit Frobenius norm.
-#include "fuzz_support.h"  // first: its system headers before the library's
-
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "class.h"
 #include "data_error.h"
 #include "filters.h"
+#include "fuzz_support.h"  // first: its system headers before the library's
 
 namespace {
 

@@ -3,13 +3,12 @@
 // Oracle: an accepted field has K = 3 planes of m x n (1 to 32768 each),
 // no more values than the input could hold (each takes a line of at least
 // two bytes), all finite.
-#include "fuzz_support.h"  // first: its system headers before the library's
-
 #include <cmath>
 #include <cstdint>
 
 #include "class.h"
 #include "data_error.h"
+#include "fuzz_support.h"  // first: its system headers before the library's
 #include "matrix_multiple.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,18 +5,19 @@
 // from the stream position skip_pgm_header left (grey levels unscaled); the
 // header's last line, the maximum value, is nothing but an integer from 1 to
 // 255 between blanks.
-#include "fuzz_support.h"  // first: its system headers before the library's
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 #include "data_error.h"
+#include "fuzz_support.h"  // first: its system headers before the library's
 #include "surface.h"
 
 namespace {
 
-bool blank(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool blank(uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 // Whether the header line ending just before `end` holds only a maximum value.
 bool maximum_value_line(const uint8_t* data, size_t end) {
@@ -73,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t* raster = data + start;
   for (int i = 0; i < height; i++)
     for (int j = 0; j < width; j++)
-      FUZZ_CHECK(image->me[i][j] == static_cast<double>(raster[static_cast<size_t>(i) * width + j]));
+      FUZZ_CHECK(image->me[i][j] ==
+                 static_cast<double>(raster[static_cast<size_t>(i) * width + j]));
   m_free(image);
   return 0;
 }

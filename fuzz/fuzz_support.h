@@ -22,8 +22,8 @@
   std::abort();
 }
 
-#define FUZZ_CHECK(cond)                                                        \
-  do {                                                                          \
+#define FUZZ_CHECK(cond)                                                                        \
+  do {                                                                                          \
     if (!(cond)) fuzz_fail("check failed: " #cond " (" __FILE__ ":" TI_FUZZ_STR(__LINE__) ")"); \
   } while (0)
 #define TI_FUZZ_STR2(x) #x

@@ -2,21 +2,21 @@
 // given broken data in a child process, which must end with one clear line
 // on standard error naming the file, a failure status, nothing on standard
 // output and no signal. The table of cases is printed with the outcomes.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "test_support.h"
 
 namespace {
 
 struct Case {
-  std::string reader;   // pgm, filters, normals, database
-  std::string what;     // the kind of damage
-  std::string content;  // the file
-  bool missing = false; // no file at all
+  std::string reader;    // pgm, filters, normals, database
+  std::string what;      // the kind of damage
+  std::string content;   // the file
+  bool missing = false;  // no file at all
 };
 
 std::string garbage(size_t n, unsigned seed) {
@@ -29,7 +29,8 @@ std::string garbage(size_t n, unsigned seed) {
   return s;
 }
 
-const char kBank[] = "Number of filters: 2\nSize: 3\na\n1 2 3\n4 5 6\n7 8 9\nb\n1 0 -1\n2 0 -2\n1 0 -1\n";
+const char kBank[] =
+    "Number of filters: 2\nSize: 3\na\n1 2 3\n4 5 6\n7 8 9\nb\n1 0 -1\n2 0 -2\n1 0 -1\n";
 
 std::string model(const std::string& name) {
   return name + "\nMatrix P\n1 2 3 4 5 6\n1 2 3 4 5 6\nVector mu\n0 0\nVector sigma\n1 1\n";
@@ -49,7 +50,8 @@ std::vector<Case> cases() {
       {"pgm", "size huge", "P5\n2147483647 2147483647\n255\n" + raster},
       {"pgm", "size not a number", "P5\nthree two\n255\n" + raster},
       {"pgm", "maximum value not a number", "P5\n3 2\nmax\n" + raster},
-      {"pgm", "maximum value with a NUL byte", "P5\n3 2\n255" + std::string(1, '\0') + "junk\n" + raster},
+      {"pgm", "maximum value with a NUL byte",
+       "P5\n3 2\n255" + std::string(1, '\0') + "junk\n" + raster},
       {"pgm", "endless comment line", "P5\n#" + huge_line + "\n3 2\n255\n" + raster},
       {"pgm", "binary garbage", garbage(5000, 1)},
       {"filters", "missing file", "", true},

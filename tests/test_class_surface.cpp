@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "class_surface.h"
 #include "filters.h"
@@ -11,7 +11,6 @@
 namespace {
 
 const double kPi = 3.141592653589793;
-
 
 // A bank of F kernels (the model reader needs only their count).
 Filters* bank_of(unsigned F, const TempDir& dir) {
@@ -79,10 +78,11 @@ TEST(ISpace, TheProgramsSpace) {
   double longest = 0, highest = 0;
   for (unsigned k = 0; k < space.K; k++) {
     longest = std::fmax(longest, std::sqrt(_in_prod(space.ivec[k], space.ivec[k], 0)));
-    highest = std::fmax(highest, space.ivec[k]->ve[2] / std::sqrt(_in_prod(space.ivec[k], space.ivec[k], 0)));
+    highest = std::fmax(
+        highest, space.ivec[k]->ve[2] / std::sqrt(_in_prod(space.ivec[k], space.ivec[k], 0)));
     ASSERT_GT(space.ivec[k]->ve[2], 0);
   }
-  EXPECT_LT(longest, 1.2 + 1e-12);          // no magnitude 1.3
+  EXPECT_LT(longest, 1.2 + 1e-12);                 // no magnitude 1.3
   EXPECT_LT(highest, std::sin(64.5 * kPi / 180));  // no elevation 65
 }
 

@@ -1,10 +1,9 @@
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "class_surface.h"
 #include "data_error.h"
@@ -48,7 +47,6 @@ RunResult probe_database(const TempDir& dir, const std::string& content, int F =
   write_file(dir / "db.dat", content);
   return run({program("probe"), "database", dir / "db.dat", write_bank_of(dir, F)});
 }
-
 
 const char kExample[] =
     "1\n"
@@ -119,7 +117,8 @@ TEST(Database, ErrorsAsAUserMeetsThem) {
   expect_data_error(probe_database(dir, "2\n" + model_text("a", 2, 1, 0, 1)),
                     "Your ClassSurface input file has ended prematurely!");
   expect_data_error(probe_database(dir, "1\n7up\n"), "The name of the surface is a number: 7up");
-  expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3\n"), "Error in scanning vector lines!");
+  expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3\n"),
+                    "Error in scanning vector lines!");
   expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3 4 5 6\n"), "ends inside a model");
   expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3 4 5 6\n1 2 3 4 5 6\nmu\n\n"),
                     "Error in scanning vector lines!");

@@ -1,9 +1,9 @@
 // The distance scans against delta, on both code paths.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "class_surface.h"
 #include "correlation.h"
@@ -13,10 +13,12 @@
 namespace {
 
 struct Scan {
-  explicit Scan(unsigned K, unsigned F, unsigned seed) : P(m_get(F, 6)), D(v_get(F)), mu(v_get(F)), sigma(v_get(F)) {
+  explicit Scan(unsigned K, unsigned F, unsigned seed)
+      : P(m_get(F, 6)), D(v_get(F)), mu(v_get(F)), sigma(v_get(F)) {
     std::mt19937 g(seed);
     std::uniform_real_distribution<double> u(-1, 1), pos(0.1, 2);
-    for (unsigned k = 0; k < K; k++) L.push_back(ill_vector(6.28 * u(g), 0.5 + 0.5 * pos(g), pos(g)));
+    for (unsigned k = 0; k < K; k++)
+      L.push_back(ill_vector(6.28 * u(g), 0.5 + 0.5 * pos(g), pos(g)));
     for (unsigned f = 0; f < F; f++) {
       for (int c = 0; c < 6; c++) P->me[f][c] = u(g);
       D->ve[f] = pos(g);
@@ -53,21 +55,21 @@ TEST(deltas, EveryPathEqualsDeltaBitForBit) {
     EXPECT_EQ(lights.stride % 4, 0u);
     std::vector<double> fast(K), avx(K);
     deltas(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, fast.data());
-    if (have_avx2()) deltas_avx2(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, avx.data());
+    if (have_avx2())
+      deltas_avx2(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, avx.data());
     for (unsigned k = 0; k < K; k++) {
       const double expected = delta(scan.D, scan.L[k], scan.P, scan.mu, scan.sigma);
       ASSERT_TRUE(same_bits(fast[k], expected)) << K << " " << k;
-      const double scalar = std::sqrt(squared_delta_at(lights.terms.data(), lights.stride, k,
-                                                       scan.P, scan.D->ve, scan.mu->ve,
-                                                       scan.sigma->ve));
+      const double scalar = std::sqrt(squared_delta_at(
+          lights.terms.data(), lights.stride, k, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve));
       ASSERT_TRUE(same_bits(scalar, expected)) << K << " " << k;
       if (have_avx2()) {
         ASSERT_TRUE(same_bits(avx[k], expected)) << K << " " << k;
       }
     }
-    ASSERT_TRUE(same_bits(std::sqrt(min_squared_delta(lights, scan.P, scan.D->ve, scan.mu->ve,
-                                                      scan.sigma->ve)),
-                          scan.plain_min()));
+    ASSERT_TRUE(same_bits(
+        std::sqrt(min_squared_delta(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve)),
+        scan.plain_min()));
   }
 }
 
@@ -82,6 +84,7 @@ TEST(min_squared_delta, NotANumberOnlyWhenTheFirstLightGivesIt) {
   EXPECT_TRUE(same_bits(std::sqrt(m), scan.plain_min()));
   std::swap(scan.L[0], scan.L[4]);
   LightTerms first = light_terms(scan.L.data(), 9);
-  EXPECT_TRUE(std::isnan(min_squared_delta(first, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve)));
+  EXPECT_TRUE(
+      std::isnan(min_squared_delta(first, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve)));
   EXPECT_TRUE(std::isnan(scan.plain_min()));
 }

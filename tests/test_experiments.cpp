@@ -1,12 +1,11 @@
 // The two experiment programs and the database builder, run as a user runs
 // them in a small workspace of noisy renders of four clearly different
 // surfaces.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
-
-#include <gtest/gtest.h>
 
 #include "test_support.h"
 
@@ -87,9 +86,9 @@ TEST_F(Experiments, DirectionOfEveryTestImage) {
 
 TEST_F(Experiments, FastAndPlainProgramsGiveTheSameBytes) {
   ASSERT_EQ(built_.status, 0) << built_.err;
-  RunResult plain_db = run({program("build_database_plain"), "--surfaces", "aaa,aab,aaj,aam",
-                            "--output", "plain20.dat"},
-                           w_.work);
+  RunResult plain_db = run(
+      {program("build_database_plain"), "--surfaces", "aaa,aab,aaj,aam", "--output", "plain20.dat"},
+      w_.work);
   ASSERT_EQ(plain_db.status, 0) << plain_db.err;
   EXPECT_EQ(read_file(w_.work + "/plain20.dat"), read_file(w_.work + "/test20.dat"));
   for (int number = 0; number < 4; number++) {
@@ -107,9 +106,8 @@ TEST_F(Experiments, FastAndPlainProgramsGiveTheSameBytes) {
 }
 
 TEST_F(Experiments, UsageErrors) {
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{}, {"1", "2"}, {"x"}, {"-1"}, {"20"}, {"4"},
-                                              {"99999999999"}, {"1x"}, {""}}) {
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {"1", "2"}, {"x"}, {"-1"}, {"20"}, {"4"}, {"99999999999"}, {"1x"}, {""}}) {
     std::vector<std::string> argv = {program("classify_experiment")};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = run(argv, w_.work);
@@ -155,7 +153,8 @@ TEST_F(Experiments, FailedBuildLeavesTheOldDatabase) {
   std::string before = read_file(w_.work + "/test20.dat");
   RunResult r = run({program("build_database"), "--surfaces", "aaa,nothere"}, w_.work);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("There is no such file: ../../../data/nothere/"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("There is no such file: ../../../data/nothere/"), std::string::npos)
+      << r.err;
   EXPECT_EQ(read_file(w_.work + "/test20.dat"), before);
   RunResult bad = run({program("build_database"), "--set", "x"}, w_.work);
   EXPECT_EQ(bad.status, 2);
@@ -193,8 +192,9 @@ TEST(build_database, WarnsWhenASpreadIsWrittenAsZero) {
   write_bank(w.work + "/filters.dat", test_kernels(2, 3));
   RunResult r = run({program("build_database"), "--surfaces", "flat"}, w.work);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find("warning: surface flat, filter 0 (kernel 0): sigma 0 is written as 0.000000"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("warning: surface flat, filter 0 (kernel 0): sigma 0 is written as 0.000000"),
+      std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("warning: surface flat, filter 1 (kernel 1)"), std::string::npos);
   EXPECT_EQ(read_file(w.work + "/test20.dat").substr(0, 7), "1\nflat\n");

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "data_error.h"
 #include "filters.h"
@@ -25,7 +25,6 @@ RunResult probe_bank(const TempDir& dir, const std::string& content) {
   write_file(dir / "filters.dat", content);
   return run({program("probe"), "filters", dir / "filters.dat"});
 }
-
 
 }  // namespace
 
@@ -83,11 +82,13 @@ TEST(Filters, ErrorsAsAUserMeetsThem) {
   expect_data_error(probe_bank(dir, "F: 1\nM: 2\nk\n1 nan\n1 2\n"), scan);
   expect_data_error(probe_bank(dir, "F: 0\nM: 3\n"), "number of filters");
   // The header messages quote what the line held, not what it was read as.
-  expect_data_error(probe_bank(dir, "no colon\nM: 3\n"), "number of filters"
+  expect_data_error(probe_bank(dir, "no colon\nM: 3\n"),
+                    "number of filters"
                     " must be a whole number from 1 to 2147483647 (the line has no colon)");
   expect_data_error(probe_bank(dir, "F: -4\nM: 3\n"), "(read '-4' after the colon)");
   expect_data_error(probe_bank(dir, "F: 1\nM: 0\n"), "kernel size");
-  expect_data_error(probe_bank(dir, "F: 1\nM:  \n"), "kernel size"
+  expect_data_error(probe_bank(dir, "F: 1\nM:  \n"),
+                    "kernel size"
                     " must be a whole number from 1 to 2147483647 (nothing after the colon)");
   expect_data_error(probe_bank(dir, "F: 99999999999999\nM: 3\n"),
                     "(read '99999999999999' after the colon)");
@@ -113,9 +114,9 @@ TEST(normalise, UnitSumOfSquares) {
 TEST(normalise, TinyAndHugeKernelsReachUnitNorm) {
   // Squares of such coefficients leave the normal range; found by fuzzing.
   TempDir dir;
-  for (const char* text : {"F: 1\nM: 1\nk\n3e-162\n", "F: 1\nM: 2\nk\n1e-160 0\n0 0\n",
-                           "F: 1\nM: 2\nk\n1e-300 -2e-300\n0 5e-301\n",
-                           "F: 1\nM: 2\nk\n1e200 3e200\n-1e200 0\n"}) {
+  for (const char* text :
+       {"F: 1\nM: 1\nk\n3e-162\n", "F: 1\nM: 2\nk\n1e-160 0\n0 0\n",
+        "F: 1\nM: 2\nk\n1e-300 -2e-300\n0 5e-301\n", "F: 1\nM: 2\nk\n1e200 3e200\n-1e200 0\n"}) {
     write_file(dir / "filters.dat", text);
     Filters bank((dir / "filters.dat").c_str());
     bank.normalise();

@@ -46,7 +46,8 @@ bool promised_zero_mean(const Kernel& k) {
 // Response of kernel k at the centre of the stripe image
 // cos(2 pi (x cos a + y sin a) / period + phase).
 double stripe_response(const Kernel& k, double a_deg, double period, double phase) {
-  const double c = 0.5 * (k.size - 1), ca = std::cos(deg_to_rad(a_deg)), sa = std::sin(deg_to_rad(a_deg));
+  const double c = 0.5 * (k.size - 1), ca = std::cos(deg_to_rad(a_deg)),
+               sa = std::sin(deg_to_rad(a_deg));
   double r = 0;
   for (int i = 0; i < k.size; ++i)
     for (int j = 0; j < k.size; ++j)
@@ -152,7 +153,8 @@ TEST(Kernels, RotationInvariantKernelsHaveNoPreference) {
   ASSERT_EQ(k.name, "schmid sigma 8 tau 3");
   const double period = 2.0 * 8 / 3;
   const double r0 = stripe_amplitude(k, 0, period);
-  for (double a : {15.0, 30.0, 45.0, 70.0}) EXPECT_NEAR(stripe_amplitude(k, a, period) / r0, 1.0, 0.1);
+  for (double a : {15.0, 30.0, 45.0, 70.0})
+    EXPECT_NEAR(stripe_amplitude(k, a, period) / r0, 1.0, 0.1);
 }
 
 TEST(Kernels, LawsMasksAreOuterProducts) {
@@ -231,13 +233,20 @@ int run(const std::vector<std::string>& args, std::string* err_text = nullptr) {
 
 TEST(FiltersCli, BadArgumentsExitTwoWithTheReason) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--bank", "nope"},       {"--size", "8"},         {"--size", "1"},
-      {"--bank", "schmid", "--scales", "2"},               {"--bank", "laws", "--orientations", "4"},
-      {"--bank", "laws", "--size", "3"},                   {"--scales", "2,x"},
-      {"--bank", "gabor", "--scales", "1"},                {"--orientations", "0"},
-      {"--bank", "gabor", "--scales", "2", "--size", "3"}, // odd kernel samples to zero
+      {"--bank", "nope"},
+      {"--size", "8"},
+      {"--size", "1"},
+      {"--bank", "schmid", "--scales", "2"},
+      {"--bank", "laws", "--orientations", "4"},
+      {"--bank", "laws", "--size", "3"},
+      {"--scales", "2,x"},
+      {"--bank", "gabor", "--scales", "1"},
+      {"--orientations", "0"},
+      {"--bank", "gabor", "--scales", "2", "--size", "3"},  // odd kernel samples to zero
       {"--bank", "lm", "--scales", "40"},
-      {"--output"},             {"--output="},           {"extra"}};
+      {"--output"},
+      {"--output="},
+      {"extra"}};
   for (const auto& args : bad) {
     std::string err;
     EXPECT_EQ(run(args, &err), 2) << args[0];

@@ -13,8 +13,8 @@
 #include "numeric.h"
 #include "pgm_write.h"
 #include "render.h"
-#include "spectral.h"
 #include "rng.h"
+#include "spectral.h"
 #include "surface_classes.h"
 #include "surface_database.h"
 #include "surfaces_cli.h"
@@ -53,7 +53,8 @@ RenderSettings noiseless() {
 }
 
 Image8 render(const Surface& s, double slant, double tilt, const RenderSettings& rs = noiseless()) {
-  return render_image(s, surface_normals(s.height), slant, tilt, rs, 7, s.height.cols, s.height.rows);
+  return render_image(s, surface_normals(s.height), slant, tilt, rs, 7, s.height.cols,
+                      s.height.rows);
 }
 
 }  // namespace
@@ -91,7 +92,8 @@ TEST(Fft, CosineLandsInItsTwoBinsAndInverseRestores) {
   for (int k = 0; k < n; ++k) a[k] = std::cos(2 * 3.141592653589793 * 5 * k / n);
   const auto orig = a;
   fft(a, false);
-  for (int k = 0; k < n; ++k) EXPECT_NEAR(std::abs(a[k]), (k == 5 || k == n - 5) ? n / 2.0 : 0.0, 1e-9);
+  for (int k = 0; k < n; ++k)
+    EXPECT_NEAR(std::abs(a[k]), (k == 5 || k == n - 5) ? n / 2.0 : 0.0, 1e-9);
   fft(a, true);
   for (int k = 0; k < n; ++k) EXPECT_NEAR(std::abs(a[k] - orig[k]), 0.0, 1e-12);
   EXPECT_EQ(next_pow2(200), 256);
@@ -214,9 +216,9 @@ TEST_F(StepShadow, ObliqueLightCastsAlongItsDirection) {
     return mask[static_cast<std::size_t>(std::lround(i)) * 256 + std::lround(j)] != 0;
   };
   const double c = std::cos(kPi / 6), sn = std::sin(kPi / 6);
-  EXPECT_TRUE(shadowed(128 - 10 * sn, 99 - 10 * c));  // 10 px back from the left face
-  EXPECT_FALSE(shadowed(128 - 25 * sn, 99 - 25 * c)); // beyond the 20 px shadow
-  EXPECT_FALSE(shadowed(128 + 10 * sn, 157 + 10 * c)); // on the lit side
+  EXPECT_TRUE(shadowed(128 - 10 * sn, 99 - 10 * c));    // 10 px back from the left face
+  EXPECT_FALSE(shadowed(128 - 25 * sn, 99 - 25 * c));   // beyond the 20 px shadow
+  EXPECT_FALSE(shadowed(128 + 10 * sn, 157 + 10 * c));  // on the lit side
   // Also one steep enough to sweep along the rows (tilt 250: from above).
   const auto up = cast_shadow_mask(s.height, 45, 250);
   EXPECT_NE(up[static_cast<std::size_t>(160) * 256 + 130], 0);
@@ -312,7 +314,8 @@ std::vector<double> signature(const std::string& name, int set) {
       int n = 0;
       for (int i = 0; i + lag < img.height; ++i)
         for (int j = 0; j + lag < img.width; ++j) {
-          const double d = axis == 0 ? img.at(i, j + lag) - img.at(i, j) : img.at(i + lag, j) - img.at(i, j);
+          const double d =
+              axis == 0 ? img.at(i, j + lag) - img.at(i, j) : img.at(i + lag, j) - img.at(i, j);
           s += d;
           s2 += d * d;
           ++n;
@@ -368,8 +371,8 @@ TEST(Database, ContactSheetTilesInOrderWithSeparators) {
   EXPECT_EQ(sheet.at(1, 4), 10);
   EXPECT_EQ(sheet.at(1, 5), 255);  // separator column
   EXPECT_EQ(sheet.at(1, 6), 11);
-  EXPECT_EQ(sheet.at(5, 1), 12);   // second row
-  EXPECT_EQ(sheet.at(5, 6), 0);    // empty slot
+  EXPECT_EQ(sheet.at(5, 1), 12);  // second row
+  EXPECT_EQ(sheet.at(5, 6), 0);   // empty slot
 }
 
 namespace {

@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "class_surface.h"
 #include "illumination.h"
@@ -15,8 +15,8 @@ const double kPi = 3.141592653589793;
 struct Samples {
   Samples()
       : K(21000),
-        L(vector_array(0, 6.283185307179586, 120, 0.5235987755982988, 1.1344640137963142, 35,
-                       0.8, 1.3, 5)) {}
+        L(vector_array(0, 6.283185307179586, 120, 0.5235987755982988, 1.1344640137963142, 35, 0.8,
+                       1.3, 5)) {}
   ~Samples() {
     for (u_int k = 0; k < K; k++) v_free(L[k]);
     delete[] L;
@@ -28,8 +28,10 @@ struct Samples {
 // An anisotropic model with cross terms, mu = 0 and sigma = 1.
 struct Model {
   Model()
-      : Phi(matrix({{3, 0.5, 0.4, 1, -0.2, 0.6}, {1, -0.8, 0.1, 2.5, 0.3, 0.2},
-                    {0.5, 0.2, -0.5, 0.7, 0.6, 1.5}, {2, 1, 0, 2, 0, 0.1}})),
+      : Phi(matrix({{3, 0.5, 0.4, 1, -0.2, 0.6},
+                    {1, -0.8, 0.1, 2.5, 0.3, 0.2},
+                    {0.5, 0.2, -0.5, 0.7, 0.6, 1.5},
+                    {2, 1, 0, 2, 0, 0.1}})),
         mu(v_get(4)),
         sigma(v_get(4)) {
     v_ones(sigma);
@@ -109,8 +111,8 @@ TEST(best_fit_illumination, FindsTheSampleThatProducedTheResponse) {
     EXPECT_EQ(delta(D, best, model.Phi, model.mu, model.sigma), 0);
     EXPECT_LT(angular_error(best, s.L[truth]), 1e-5) << truth;
     double ratio = -1;
-    EXPECT_EQ(proporion_of_smaller_values(s.L[truth], s.L, s.K, D, model.Phi, model.mu,
-                                          model.sigma, &ratio),
+    EXPECT_EQ(proporion_of_smaller_values(s.L[truth], s.L, s.K, D, model.Phi, model.mu, model.sigma,
+                                          &ratio),
               0);
     EXPECT_EQ(ratio, 0);
     v_free(D);

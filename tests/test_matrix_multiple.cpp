@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "auxillary.h"
 #include "data_error.h"
@@ -25,7 +25,6 @@ RunResult probe_normals(const TempDir& dir, const std::string& content) {
   write_file(dir / "normals.txt", content);
   return run({program("probe"), "normals", dir / "normals.txt"});
 }
-
 
 }  // namespace
 
@@ -54,7 +53,8 @@ TEST(MatrixMultiple, NormalsFileErrors) {
   expect_data_error(probe_normals(dir, "2\n"), "Error: reading a file: wrong format");
   expect_data_error(probe_normals(dir, "0 3\n"), "Error: reading a file: wrong format");
   expect_data_error(probe_normals(dir, "-1 3\n"), "Error: reading a file: wrong format");
-  expect_data_error(probe_normals(dir, "1 1\n1\n2\n"), "fgets(buffer, sizeof(buffer), f) != __null");
+  expect_data_error(probe_normals(dir, "1 1\n1\n2\n"),
+                    "fgets(buffer, sizeof(buffer), f) != __null");
   expect_data_error(probe_normals(dir, "1 1\n1\nx\n3\n"), "error during transfer of values");
   expect_data_error(probe_normals(dir, "30000 30000\n1\n"), "ends early");
   std::string long_line = "1 1\n" + std::string(100000, ' ') + "0.25\n0.5\n0.75\n";
@@ -244,7 +244,8 @@ TEST(distribution, FastEqualsPlainBitForBit) {
     distribution_plain(s, mean_plain, cov_plain);
     EXPECT_EQ(std::memcmp(mean_fast->ve, mean_plain->ve, K * sizeof(double)), 0);
     for (unsigned a = 0; a < K; a++)
-      EXPECT_EQ(std::memcmp(cov_fast->me[a], cov_plain->me[a], K * sizeof(double)), 0) << K << " " << a;
+      EXPECT_EQ(std::memcmp(cov_fast->me[a], cov_plain->me[a], K * sizeof(double)), 0)
+          << K << " " << a;
     TempDir dir;
     write_bank(dir / "bank.dat", test_kernels(3, 3));
     Filters bank((dir / "bank.dat").c_str());

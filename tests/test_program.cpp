@@ -1,9 +1,8 @@
 // The start-up call: matrix-library errors and data errors as a user meets them.
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
-
-#include <gtest/gtest.h>
 
 #include "test_support.h"
 

@@ -1,4 +1,5 @@
 // Outputs survive kills, and numbers do not depend on the user's locale.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,8 +8,6 @@
 #include <clocale>
 #include <random>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "test_support.h"
 
@@ -68,14 +67,15 @@ TEST(build_database, KilledAtAnyMomentLeavesTheOldOrTheNewDatabase) {
   int old_seen = 0, new_seen = 0;
   for (int attempt = 0; attempt < 40; attempt++) {
     write_file(w.work + "/test20.dat", old_db);
-    pid_t pid = start({program("build_database"), "--filters", "new.dat", "--surfaces", surfaces},
-                      w.work);
+    pid_t pid =
+        start({program("build_database"), "--filters", "new.dat", "--surfaces", surfaces}, w.work);
     std::this_thread::sleep_for(std::chrono::duration<double>(when(g)));
     kill(pid, SIGKILL);
     int status;
     waitpid(pid, &status, 0);
     const std::string now = read_file(w.work + "/test20.dat");
-    ASSERT_TRUE(now == old_db || now == new_db) << "attempt " << attempt << ": a half-written database";
+    ASSERT_TRUE(now == old_db || now == new_db)
+        << "attempt " << attempt << ": a half-written database";
     (now == old_db ? old_seen : new_seen)++;
   }
   // Both outcomes were met, so the kills did fall before and after the rename.
@@ -91,7 +91,8 @@ TEST(Locale, NumbersAreTheSameUnderACommaDecimalLocale) {
   Workspace w = make_workspace(dir.path(), names, {0, 1}, 4, 32, 3);
   write_bank(w.work + "/filters.dat", test_kernels(4, 5));
   const std::vector<std::string> german = {"LC_ALL=de_DE.UTF-8", "LANG=de_DE.UTF-8"};
-  RunResult c = run({program("build_database"), "--surfaces", "aaa,aab", "--output", "c.dat"}, w.work);
+  RunResult c =
+      run({program("build_database"), "--surfaces", "aaa,aab", "--output", "c.dat"}, w.work);
   RunResult de = run({program("build_database"), "--surfaces", "aaa,aab", "--output", "de.dat"},
                      w.work, german);
   ASSERT_EQ(c.status, 0) << c.err;

@@ -1,16 +1,14 @@
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "data_error.h"
 #include "surface.h"
 #include "test_support.h"
 
 namespace {
-
 
 std::string message_of(const std::function<void()>& f) {
   try {
@@ -25,7 +23,6 @@ RunResult probe_pgm(const TempDir& dir, const std::string& content) {
   write_file(dir / "image.pgm", content);
   return run({program("probe"), "pgm", dir / "image.pgm"});
 }
-
 
 }  // namespace
 
@@ -63,9 +60,9 @@ TEST(Surface, RefusesANameThatDoesNotFit) {
   EXPECT_NE(message_of([&] { Surface surface(1, 1, s, 1, t, name.c_str()); }).find("too long"),
             std::string::npos);
   std::string path_too_long(30, 'n');
-  EXPECT_NE(message_of([&] { Surface surface(1, 1, s, 1, t, path_too_long.c_str()); })
-                .find("too long"),
-            std::string::npos);
+  EXPECT_NE(
+      message_of([&] { Surface surface(1, 1, s, 1, t, path_too_long.c_str()); }).find("too long"),
+      std::string::npos);
 }
 
 TEST(Surface, ReadImageRowsFromTheTop) {
@@ -97,7 +94,8 @@ TEST(skip_pgm_header, CommentsAndMaximumValueChangeNothing) {
   RunResult plain = probe_pgm(dir, "P5\n3 2\n255\n" + raster);
   EXPECT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(plain.out, "3 2 268\n");
-  RunResult commented = probe_pgm(dir, "P5\n# one\n#" + std::string(5000, 'c') + "\n3 2\n100\n" + raster);
+  RunResult commented =
+      probe_pgm(dir, "P5\n# one\n#" + std::string(5000, 'c') + "\n3 2\n100\n" + raster);
   EXPECT_EQ(commented.out, plain.out) << commented.err;
   RunResult extra = probe_pgm(dir, "P5\n3 2 trailing words\n255\n" + raster + "more bytes");
   EXPECT_EQ(extra.out, plain.out) << extra.err;

@@ -1,10 +1,9 @@
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "data_error.h"
 #include "parameters.h"
@@ -17,7 +16,6 @@ namespace {
 u_int kSlant[1] = {45};
 u_int kTilts[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
 const int kAll[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-
 
 // Overwrites the training images with exact renders image_k = g . L_k of a
 // random field g, and returns g as three planes.
@@ -101,7 +99,9 @@ TEST_F(TrainingSetTest, FastNormalsEqualPlainBitForBit) {
   MatrixMultiple* plain = build_normals_plain(&t);
   for (int c = 0; c < 3; c++)
     for (unsigned i = 0; i < t.m; i++)
-      ASSERT_EQ(std::memcmp(fast->matrices[c]->me[i], plain->matrices[c]->me[i], t.n * sizeof(double)), 0);
+      ASSERT_EQ(
+          std::memcmp(fast->matrices[c]->me[i], plain->matrices[c]->me[i], t.n * sizeof(double)),
+          0);
   delete fast;
   delete plain;
   delete[] in;
@@ -207,8 +207,9 @@ TEST(get_matrix_of_row, SymmetricArrangementAndQuadraticForm) {
     for (int j = 0; j < 3; j++) EXPECT_EQ(Phi->me[i][j], expected[i][j]);
   VEC* L = vector({0.3, -0.4, 0.8});
   const double x = 0.3, y = -0.4, z = 0.8;
-  EXPECT_NEAR(feature(Phi, L), 1 * x * x + 2 * 2 * x * y + 2 * 3 * x * z + 4 * y * y +
-                                   2 * 5 * y * z + 6 * z * z, 1e-15);
+  EXPECT_NEAR(feature(Phi, L),
+              1 * x * x + 2 * 2 * x * y + 2 * 3 * x * z + 4 * y * y + 2 * 5 * y * z + 6 * z * z,
+              1e-15);
   MAT* I = m_get(3, 3);
   m_ident(I);
   VEC* unit = vector({0.6, 0, 0.8});

@@ -115,9 +115,11 @@ int build_database(int argc, char** argv) {
 
   Filters bank(bank_file.c_str());
   bank.normalise();
-  std::fprintf(stderr, "build_database: bank %s (%u filters of %ux%u), %zu surfaces, image set %ld, "
-               "output %s\n", bank_file.c_str(), bank.F, bank.filters[0]->m, bank.filters[0]->n,
-               names.size(), set, output.c_str());
+  std::fprintf(stderr,
+               "build_database: bank %s (%u filters of %ux%u), %zu surfaces, image set %ld, "
+               "output %s\n",
+               bank_file.c_str(), bank.F, bank.filters[0]->m, bank.filters[0]->n, names.size(), set,
+               output.c_str());
 
   std::vector<Surface*> surfaces;
   Index* in = tilts(static_cast<int>(set), 0, 12, tt);

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace gen {
@@ -92,7 +92,8 @@ bool parse_double(const std::string& s, double lo, double hi, double* out) {
   return true;
 }
 
-bool parse_int_list(const std::string& s, long lo, long hi, std::vector<int>* out, std::string* why) {
+bool parse_int_list(const std::string& s, long lo, long hi, std::vector<int>* out,
+                    std::string* why) {
   std::vector<int> v;
   for (const auto& p : split(s, ',')) {
     long x = 0;

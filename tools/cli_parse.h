@@ -19,7 +19,8 @@ bool parse_double(const std::string& s, double lo, double hi, double* out);
 
 // Comma-separated integers in [lo, hi], no duplicates. On failure returns
 // false and sets *why.
-bool parse_int_list(const std::string& s, long lo, long hi, std::vector<int>* out, std::string* why);
+bool parse_int_list(const std::string& s, long lo, long hi, std::vector<int>* out,
+                    std::string* why);
 bool parse_double_list(const std::string& s, double lo, double hi, std::vector<double>* out,
                        std::string* why);
 

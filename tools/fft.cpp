@@ -16,7 +16,8 @@ int next_pow2(int n) {
 
 void fft(std::vector<Complex>& a, bool inverse) {
   const std::size_t n = a.size();
-  if (n == 0 || (n & (n - 1)) != 0) throw std::invalid_argument("fft: length is not a power of two");
+  if (n == 0 || (n & (n - 1)) != 0)
+    throw std::invalid_argument("fft: length is not a power of two");
   // Bit-reversal permutation.
   for (std::size_t i = 1, j = 0; i < n; ++i) {
     std::size_t bit = n >> 1;
@@ -30,7 +31,8 @@ void fft(std::vector<Complex>& a, bool inverse) {
     for (std::size_t k = 0; k < half; ++k) {
       // Twiddles computed directly rather than by repeated multiplication,
       // which keeps the rounding error from growing with the length.
-      const Complex w(std::cos(ang * static_cast<double>(k)), std::sin(ang * static_cast<double>(k)));
+      const Complex w(std::cos(ang * static_cast<double>(k)),
+                      std::sin(ang * static_cast<double>(k)));
       for (std::size_t i = k; i < n; i += len) {
         const Complex u = a[i];
         const Complex t = a[i + half] * w;

@@ -80,7 +80,8 @@ int default_bank_size(const BankParams& p) {
   if (p.bank == "laws") return 5;
   if (p.bank == "schmid") return cover(10.0);
   const bool gabor = p.bank == "gabor";
-  const auto& s = p.scales.empty() ? (gabor ? gabor_default_scales() : lm_default_scales()) : p.scales;
+  const auto& s =
+      p.scales.empty() ? (gabor ? gabor_default_scales() : lm_default_scales()) : p.scales;
   const double top = *std::max_element(s.begin(), s.end());
   return gabor ? cover(kGaborSigmaPerWavelength * top) : cover(kLmElongation * top);
 }
@@ -131,7 +132,8 @@ std::vector<Kernel> build_bank(const BankParams& p, std::string* why) {
     const auto orient = orientations(p.orientations > 0 ? p.orientations : 6);
     for (int order = 1; order <= 2; ++order)
       for (double s : scales)
-        for (double o : orient) b.push_back(gaussian_derivative_kernel(m, s, kLmElongation, o, order));
+        for (double o : orient)
+          b.push_back(gaussian_derivative_kernel(m, s, kLmElongation, o, order));
     for (double s : scales) b.push_back(log_kernel(m, s));
     for (double s : scales) b.push_back(log_kernel(m, 3.0 * s));
     for (double s : scales) b.push_back(gaussian_kernel(m, s));

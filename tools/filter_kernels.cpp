@@ -80,17 +80,17 @@ Kernel gaussian_derivative_kernel(int size, double sigma, double elongation, dou
   if (order != 1 && order != 2) throw std::invalid_argument("derivative order must be 1 or 2");
   const double c = std::cos(deg_to_rad(orient_deg)), s = std::sin(deg_to_rad(orient_deg));
   const double sa = sigma * elongation;
-  Kernel k = sample(size,
-                    std::string("gaussian ") + (order == 1 ? "first" : "second") +
-                        " derivative sigma " + fmt(sigma) + " elongation " + fmt(elongation) +
-                        " orient " + fmt(orient_deg),
-                    [=](double x, double y) {
-                      const double u = x * c + y * s;   // across: derivative direction
-                      const double v = -x * s + y * c;  // along
-                      const double g = std::exp(-u * u / (2.0 * sigma * sigma) - v * v / (2.0 * sa * sa));
-                      if (order == 1) return -u / (sigma * sigma) * g;
-                      return (u * u / (sigma * sigma) - 1.0) / (sigma * sigma) * g;
-                    });
+  Kernel k =
+      sample(size,
+             std::string("gaussian ") + (order == 1 ? "first" : "second") + " derivative sigma " +
+                 fmt(sigma) + " elongation " + fmt(elongation) + " orient " + fmt(orient_deg),
+             [=](double x, double y) {
+               const double u = x * c + y * s;   // across: derivative direction
+               const double v = -x * s + y * c;  // along
+               const double g = std::exp(-u * u / (2.0 * sigma * sigma) - v * v / (2.0 * sa * sa));
+               if (order == 1) return -u / (sigma * sigma) * g;
+               return (u * u / (sigma * sigma) - 1.0) / (sigma * sigma) * g;
+             });
   subtract_mean(k);
   return k;
 }
@@ -111,11 +111,11 @@ Kernel gaussian_kernel(int size, double sigma) {
 }
 
 Kernel schmid_kernel(int size, double sigma, int tau) {
-  Kernel k = sample(size, "schmid sigma " + fmt(sigma) + " tau " + std::to_string(tau),
-                    [=](double x, double y) {
-                      const double r = std::sqrt(x * x + y * y);
-                      return std::cos(kPi * tau * r / sigma) * std::exp(-r * r / (2.0 * sigma * sigma));
-                    });
+  Kernel k = sample(
+      size, "schmid sigma " + fmt(sigma) + " tau " + std::to_string(tau), [=](double x, double y) {
+        const double r = std::sqrt(x * x + y * y);
+        return std::cos(kPi * tau * r / sigma) * std::exp(-r * r / (2.0 * sigma * sigma));
+      });
   subtract_mean(k);
   return k;
 }
@@ -135,7 +135,8 @@ Kernel laws_kernel(int size, const std::string& down, const std::string& across)
   k.w.assign(static_cast<std::size_t>(size) * size, 0.0);
   const int off = (size - 5) / 2;
   for (int i = 0; i < 5; ++i)
-    for (int j = 0; j < 5; ++j) k.w[static_cast<std::size_t>(i + off) * size + (j + off)] = a[i] * b[j];
+    for (int j = 0; j < 5; ++j)
+      k.w[static_cast<std::size_t>(i + off) * size + (j + off)] = a[i] * b[j];
   return k;
 }
 

@@ -53,9 +53,15 @@ Grid ridge_field(int n, std::uint64_t seed, double period, double grain_deg, Rid
       if (wander > 0.0) ph += wander * phase_noise.at(i, j);
       double v = 0.0;
       switch (profile) {
-        case RidgeProfile::kSine: v = std::sin(ph); break;
-        case RidgeProfile::kGroove: v = std::fabs(std::sin(0.5 * ph)); break;
-        case RidgeProfile::kRidge: v = -std::fabs(std::sin(0.5 * ph)); break;
+        case RidgeProfile::kSine:
+          v = std::sin(ph);
+          break;
+        case RidgeProfile::kGroove:
+          v = std::fabs(std::sin(0.5 * ph));
+          break;
+        case RidgeProfile::kRidge:
+          v = -std::fabs(std::sin(0.5 * ph));
+          break;
       }
       h.at(i, j) = v;
     }
@@ -77,8 +83,10 @@ Grid bump_field(int n, std::uint64_t seed, const BumpParams& p, Grid* feature) {
     const double r = r_mean * (1.0 + p.spread * rng.uniform(-1.0, 1.0));
     const double value = rng.uniform(-1.0, 1.0);
     const double reach = p.profile == BumpProfile::kCap ? r : 3.0 * r;
-    const int lo_i = static_cast<int>(std::floor(ci - reach)), hi_i = static_cast<int>(std::ceil(ci + reach));
-    const int lo_j = static_cast<int>(std::floor(cj - reach)), hi_j = static_cast<int>(std::ceil(cj + reach));
+    const int lo_i = static_cast<int>(std::floor(ci - reach)),
+              hi_i = static_cast<int>(std::ceil(ci + reach));
+    const int lo_j = static_cast<int>(std::floor(cj - reach)),
+              hi_j = static_cast<int>(std::ceil(cj + reach));
     for (int i = lo_i; i <= hi_i; ++i) {
       for (int j = lo_j; j <= hi_j; ++j) {
         const double di = i - ci, dj = j - cj;
@@ -113,9 +121,9 @@ Grid cell_field(int n, std::uint64_t seed, const CellParams& p, Grid* feature) {
   const int g = std::max(1, static_cast<int>(std::lround(n / std::max(1.0, p.size))));
   const double cs = static_cast<double>(n) / g;
   struct Site {
-    double y, x;       // position inside its grid cell, in pixels from the cell corner
-    double value;      // per-cell random value
-    double ta, tb;     // plate slope along columns and rows
+    double y, x;    // position inside its grid cell, in pixels from the cell corner
+    double value;   // per-cell random value
+    double ta, tb;  // plate slope along columns and rows
   };
   std::vector<Site> sites(static_cast<std::size_t>(g) * g);
   for (auto& s : sites) {
@@ -140,7 +148,8 @@ Grid cell_field(int n, std::uint64_t seed, const CellParams& p, Grid* feature) {
       for (int di = -2; di <= 2; ++di) {
         for (int dj = -2; dj <= 2; ++dj) {
           const int gi = ci + di, gj = cj + dj;
-          const Site& s = sites[static_cast<std::size_t>(wrap_index(gi, g)) * g + wrap_index(gj, g)];
+          const Site& s =
+              sites[static_cast<std::size_t>(wrap_index(gi, g)) * g + wrap_index(gj, g)];
           const double sy = gi * cs + s.y, sx = gj * cs + s.x;
           const double d = std::hypot(i - sy, j - sx);
           if (d < f1) {

@@ -35,12 +35,12 @@ enum class BumpProfile {
 };
 
 struct BumpParams {
-  double radius = 6.0;   // mean radius in pixels
-  double spread = 0.3;   // radii uniform in radius * [1 - spread, 1 + spread]
-  double coverage = 1.0; // expected bump area / field area
+  double radius = 6.0;    // mean radius in pixels
+  double spread = 0.3;    // radii uniform in radius * [1 - spread, 1 + spread]
+  double coverage = 1.0;  // expected bump area / field area
   BumpProfile profile = BumpProfile::kCap;
-  bool pits = false;     // dents instead of bumps
-  bool stack = false;    // heights add up; otherwise the highest bump wins
+  bool pits = false;   // dents instead of bumps
+  bool stack = false;  // heights add up; otherwise the highest bump wins
 };
 
 // Randomly placed bumps. `feature` receives, per pixel, a random value in
@@ -54,10 +54,10 @@ enum class CellStyle {
 };
 
 struct CellParams {
-  double size = 24.0;      // mean cell diameter in pixels
+  double size = 24.0;  // mean cell diameter in pixels
   CellStyle style = CellStyle::kCobble;
-  double edge_width = 4.0; // width of the rounding / crack profile in pixels
-  double plate_tilt = 0.0; // standard deviation of each plate's slope
+  double edge_width = 4.0;  // width of the rounding / crack profile in pixels
+  double plate_tilt = 0.0;  // standard deviation of each plate's slope
 };
 
 // Voronoi cells of jittered grid points. `feature` receives a random value in

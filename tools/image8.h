@@ -13,7 +13,9 @@ struct Image8 {
 
   Image8() = default;
   Image8(int w, int h, std::uint8_t fill = 0)
-      : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill) {}
+      : width(w),
+        height(h),
+        pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h), fill) {}
 
   std::uint8_t& at(int i, int j) { return pixels[static_cast<std::size_t>(i) * width + j]; }
   std::uint8_t at(int i, int j) const { return pixels[static_cast<std::size_t>(i) * width + j]; }

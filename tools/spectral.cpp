@@ -52,23 +52,29 @@ Grid fractal_field(int n, std::uint64_t seed, double beta, double anisotropy, do
   const double c = std::cos(deg_to_rad(grain_deg));
   const double s = std::sin(deg_to_rad(grain_deg));
   const double f0 = 2.0 / n;
-  return spectral_field(n, seed, [=](double fx, double fy) {
-    const double along = fx * c + fy * s;
-    const double across = -fx * s + fy * c;
-    const double fa2 = anisotropy * anisotropy * along * along + across * across;
-    const double f2 = fx * fx + fy * fy;
-    return std::pow(fa2 + f0 * f0, -beta / 4.0) * std::exp(-f2 / (cutoff * cutoff));
-  }, expected_rms_slope);
+  return spectral_field(
+      n, seed,
+      [=](double fx, double fy) {
+        const double along = fx * c + fy * s;
+        const double across = -fx * s + fy * c;
+        const double fa2 = anisotropy * anisotropy * along * along + across * across;
+        const double f2 = fx * fx + fy * fy;
+        return std::pow(fa2 + f0 * f0, -beta / 4.0) * std::exp(-f2 / (cutoff * cutoff));
+      },
+      expected_rms_slope);
 }
 
 Grid bandpass_field(int n, std::uint64_t seed, double period, double rel_width,
                     double* expected_rms_slope) {
   const double fc = 1.0 / period;
   const double w = rel_width * fc;
-  return spectral_field(n, seed, [=](double fx, double fy) {
-    const double d = (std::sqrt(fx * fx + fy * fy) - fc) / w;
-    return std::exp(-0.5 * d * d);
-  }, expected_rms_slope);
+  return spectral_field(
+      n, seed,
+      [=](double fx, double fy) {
+        const double d = (std::sqrt(fx * fx + fy * fy) - fc) / w;
+        return std::exp(-0.5 * d * d);
+      },
+      expected_rms_slope);
 }
 
 }  // namespace gen

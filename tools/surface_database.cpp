@@ -41,7 +41,8 @@ std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name
   const SurfaceClass* c = find_surface_class(name);
   if (!c) throw std::invalid_argument("unknown surface class '" + name + "'");
   const int n = next_pow2(std::max(spec.width, spec.height));
-  const Surface s = synthesize_surface(*c, n, derive_seed(spec.seed, name, static_cast<std::uint64_t>(set)));
+  const Surface s =
+      synthesize_surface(*c, n, derive_seed(spec.seed, name, static_cast<std::uint64_t>(set)));
   const Normals nrm = surface_normals(s.height);
   std::vector<Image8> out;
   for (int slant : spec.slants) {

@@ -125,7 +125,8 @@ SurfacesCommand parse_surfaces_args(const std::vector<std::string>& args) {
       if (!parse_size(val, &cmd.spec.width, &cmd.spec.height))
         return error("--size: '" + val + "' is not N or WxH with sides from 8 to 4096");
     } else if (opt == "--seed") {
-      if (!parse_u64(val, &cmd.spec.seed)) return error("--seed: '" + val + "' is not a whole number >= 0");
+      if (!parse_u64(val, &cmd.spec.seed))
+        return error("--seed: '" + val + "' is not a whole number >= 0");
     }
   }
   return cmd;
@@ -143,9 +144,9 @@ int generate_surfaces_main(const std::vector<std::string>& args, std::ostream& o
     return 2;
   }
   const DatabaseSpec& s = cmd.spec;
-  err << kProg << ": root " << s.root << ", " << s.names.size() << " surfaces, sets " << join(s.sets)
-      << ", slants " << join(s.slants) << ", tilts " << join(s.tilts) << ", " << s.width << "x"
-      << s.height << " pixels, seed " << s.seed << "\n";
+  err << kProg << ": root " << s.root << ", " << s.names.size() << " surfaces, sets "
+      << join(s.sets) << ", slants " << join(s.slants) << ", tilts " << join(s.tilts) << ", "
+      << s.width << "x" << s.height << " pixels, seed " << s.seed << "\n";
   try {
     generate_database(s, err);
   } catch (const WriteError& e) {

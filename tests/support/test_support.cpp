@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,8 +15,6 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
-
-#include <gtest/gtest.h>
 
 extern char** environ;
 
@@ -263,7 +262,8 @@ InDirectory::InDirectory(const std::string& dir) {
 }
 
 InDirectory::~InDirectory() {
-  if (chdir(previous_.c_str()) != 0) std::fprintf(stderr, "cannot return to %s\n", previous_.c_str());
+  if (chdir(previous_.c_str()) != 0)
+    std::fprintf(stderr, "cannot return to %s\n", previous_.c_str());
 }
 
 std::string program(const std::string& name) { return std::string(TI_BIN_DIR) + "/" + name; }
