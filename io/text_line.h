@@ -24,8 +24,6 @@ LineStatus get_text_line(std::FILE* f, std::string& line);
 // carriage return, vertical tab, form feed).
 bool blank_text(const char* text);
 
-#endif
-
 // A text file read line by line, with its name and the number of the last
 // line read, for messages.
 class LineReader {
@@ -50,3 +48,5 @@ class LineReader {
   std::string file_;
   long line_number_ = 0;
 };
+
+#endif
