@@ -5,14 +5,60 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "data_error.h"
 
-AtomicOutput::AtomicOutput(const std::string& target) : target_(target), temp_(target + ".XXXXXX") {
+namespace {
+
+// (The same two steps as tools/atomic_file.cpp.)
+
+// The file `path` finally names: every symbolic link of a chain is followed,
+// a relative link from its own folder. The result is not a link; it need not
+// exist. False with errno ELOOP for a chain of more than 40 links.
+bool follow_links(const std::string& path, std::string* out) {
+  std::string at = path;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    if (hops == 40) {
+      errno = ELOOP;
+      return false;
+    }
+    std::vector<char> text(static_cast<size_t>(st.st_size) + 64);
+    ssize_t n;
+    while ((n = readlink(at.c_str(), text.data(), text.size())) >= 0 &&
+           static_cast<size_t>(n) == text.size())
+      text.resize(text.size() * 2);
+    if (n < 0) return false;
+    std::string link(text.data(), static_cast<size_t>(n));
+    const size_t slash = at.rfind('/');
+    at = (link[0] == '/' || slash == std::string::npos) ? link : at.substr(0, slash + 1) + link;
+  }
+  *out = at;
+  return true;
+}
+
+// The permission bits of the file being replaced, or for a new file 0666
+// less the umask.
+mode_t mode_for(const std::string& file) {
+  struct stat st;
+  if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+  const mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+AtomicOutput::AtomicOutput(const std::string& target) : target_(target) {
+  if (!follow_links(target_, &final_))
+    data_error(target_, 0, "cannot write the file", std::strerror(errno));
+  temp_ = final_ + ".tmp.XXXXXX";
   int fd = mkstemp(&temp_[0]);
   if (fd < 0) data_error(target_, 0, "cannot write the file", std::strerror(errno));
-  stream_ = fdopen(fd, "w");
-  if (!stream_) {
+  // mkstemp makes the file private to its owner.
+  if (fchmod(fd, mode_for(final_)) != 0 || !(stream_ = fdopen(fd, "w"))) {
     int e = errno;
     close(fd);
     unlink(temp_.c_str());
@@ -40,16 +86,9 @@ void AtomicOutput::commit() {
     ok = false;
     e = errno;
   }
-  if (ok) {
-    // mkstemp makes the file private to its owner; the result is an ordinary
-    // file, with the permissions the user's umask gives.
-    mode_t mask = umask(0);
-    umask(mask);
-    chmod(temp_.c_str(), 0666 & ~mask);
-    if (std::rename(temp_.c_str(), target_.c_str()) != 0) {
-      ok = false;
-      e = errno;
-    }
+  if (ok && std::rename(temp_.c_str(), final_.c_str()) != 0) {
+    ok = false;
+    e = errno;
   }
   done_ = true;
   if (!ok) {

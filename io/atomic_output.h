@@ -4,6 +4,23 @@
 // flushes it to the disk and renames it over the target, so that a reader (or
 // a crash, or a kill) sees either the old file or the complete new one, never
 // a half-written one. A file not committed is removed when the object goes.
+//
+// What is replaced is the file the target finally names: a target that is a
+// symbolic link (or a chain of them) stays a link, and the file at its end is
+// written (created when the link dangles); the temporary file lies beside
+// that file, so that the rename stays within one file system. The new file
+// keeps the permission bits of the file it replaces; a new file gets 0666
+// less the umask, as any file a program creates.
+//
+// A writer killed (by any signal) or stopped by a crash or a power cut before
+// commit() leaves its temporary file behind, named "<file>.tmp.XXXXXX" (the
+// final file's name, ".tmp." and six random letters and digits). The target
+// itself is untouched. No later run reads, reuses or removes such a file:
+// each run makes a temporary of its own, so a leftover is harmless and is
+// left for the user to delete.
+//
+// (tools/atomic_file.h writes whole files for the data generators the same
+// way.)
 #ifndef TI_ATOMIC_OUTPUT_H
 #define TI_ATOMIC_OUTPUT_H
 
@@ -28,7 +45,8 @@ class AtomicOutput {
   void commit();
 
  private:
-  std::string target_;
+  std::string target_;  // as given, for messages
+  std::string final_;   // the file replaced: target_ with its links followed
   std::string temp_;
   FILE* stream_ = nullptr;
   bool done_ = false;

@@ -4,7 +4,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 
+#include "atomic_file.h"
+#include "atomic_output.h"
 #include "class_surface.h"
 #include "data_error.h"
 #include "filters.h"
@@ -176,6 +180,83 @@ TEST(Database, WriteErrorLeavesTheOldFileAndNoTemporary) {
   EXPECT_THROW(db.output((dir / "locked/test20.dat").c_str()), DataError);
   EXPECT_EQ(read_file(dir / "locked/test20.dat"), "old\n");
   chmod((dir / "locked").c_str(), 0755);
+}
+
+namespace {
+
+// The two writers of whole files: the database's and the data generators'.
+struct Writer {
+  const char* name;
+  void (*write)(const std::string& path, const std::string& text);
+};
+
+const Writer kWriters[] = {
+    {"AtomicOutput",
+     [](const std::string& path, const std::string& text) {
+       AtomicOutput out(path);
+       std::fputs(text.c_str(), out.stream());
+       out.commit();
+     }},
+    {"write_file_atomically",
+     [](const std::string& path, const std::string& text) {
+       gen::write_file_atomically(path, text);
+     }},
+};
+
+bool is_link(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+mode_t mode_of(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+int entries(const std::string& folder) {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator(folder),
+                                        std::filesystem::directory_iterator()));
+}
+
+}  // namespace
+
+TEST(AtomicWriters, WriteThroughLinksAndKeepTheMode) {
+  for (const Writer& w : kWriters) {
+    SCOPED_TRACE(w.name);
+    TempDir dir;
+    make_dirs(dir / "store");
+    make_dirs(dir / "run");
+    // A chain of relative links, each read from its own folder:
+    // run/test20.dat -> ../link.dat -> store/real.dat.
+    write_file(dir / "store/real.dat", "old\n");
+    ASSERT_EQ(symlink("store/real.dat", (dir / "link.dat").c_str()), 0);
+    ASSERT_EQ(symlink("../link.dat", (dir / "run/test20.dat").c_str()), 0);
+    for (mode_t mode : {0600, 0640, 0444}) {
+      chmod((dir / "store/real.dat").c_str(), mode);
+      w.write(dir / "run/test20.dat", "new " + std::to_string(mode) + "\n");
+      EXPECT_TRUE(is_link(dir / "run/test20.dat"));
+      EXPECT_TRUE(is_link(dir / "link.dat"));
+      EXPECT_EQ(read_file(dir / "store/real.dat"), "new " + std::to_string(mode) + "\n");
+      EXPECT_EQ(mode_of(dir / "store/real.dat"), mode);
+      EXPECT_EQ(entries(dir / "store"), 1);  // no temporary left beside the target
+      EXPECT_EQ(entries(dir / "run"), 1);
+    }
+    // New files, at the end of a dangling link or not, get 0666 less the umask.
+    ASSERT_EQ(symlink("store/new.dat", (dir / "dangling.dat").c_str()), 0);
+    const mode_t mask = umask(027);
+    w.write(dir / "dangling.dat", "x\n");
+    umask(002);
+    w.write(dir / "plain.dat", "y\n");
+    umask(mask);
+    EXPECT_TRUE(is_link(dir / "dangling.dat"));
+    EXPECT_EQ(read_file(dir / "store/new.dat"), "x\n");
+    EXPECT_EQ(mode_of(dir / "store/new.dat"), 0640u);
+    EXPECT_EQ(mode_of(dir / "plain.dat"), 0664u);
+    // A loop of links is refused and left as it is.
+    ASSERT_EQ(symlink("loop.dat", (dir / "loop.dat").c_str()), 0);
+    EXPECT_ANY_THROW(w.write(dir / "loop.dat", "z\n"));
+    EXPECT_TRUE(is_link(dir / "loop.dat"));
+  }
 }
 
 namespace {
