@@ -136,7 +136,10 @@ void ClassSurface::output(FILE* f) {
 
 Database::Database(const char* file, Filters* ff) : K(0), surfaces(nullptr), filters(ff) {
   FILE* f = std::fopen(file, "r");
-  if (!f) data_error_text(std::string("Cannot open the database file \"") + file + "\"");
+  if (!f) {
+    if (errno != ENOENT) read_error(file, errno);
+    data_error_text(std::string("Cannot open the database file \"") + file + "\"");
+  }
   LineReader reader(f, file);
   std::vector<ClassSurface*> models;
   try {

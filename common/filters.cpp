@@ -26,7 +26,10 @@ bool is_space(char c) {
 
 FILE* open_bank(const char* file) {
   FILE* f = std::fopen(file, "r");
-  if (!f) data_error_text(std::string("No such file \"") + file + "\"");
+  if (!f) {
+    if (errno != ENOENT) read_error(file, errno);
+    data_error_text(std::string("No such file \"") + file + "\"");
+  }
   return f;
 }
 

@@ -66,7 +66,10 @@ bool parse_int(const char** p, long* value) {
 
 MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrices(nullptr) {
   FILE* f = std::fopen(filename, "r");
-  if (!f) data_error_text(std::string("Cannot open the normals file \"") + filename + "\"");
+  if (!f) {
+    if (errno != ENOENT) read_error(filename, errno);
+    data_error_text(std::string("Cannot open the normals file \"") + filename + "\"");
+  }
   LineReader reader(f, filename);
   std::string line;
   try {

@@ -21,7 +21,10 @@ constexpr long kMaxImageSide = 1 << 15;
 
 const char kWrongFormat[] = "Error: reading a file: wrong format\n";
 
-[[noreturn]] void no_such_file(const char* path) {
+// After a failed fopen: a missing file, or the system's reason why it could
+// not be opened.
+[[noreturn]] void cannot_open(const char* path) {
+  if (errno != ENOENT) read_error(path, errno);
   data_error_text(std::string("There is no such file: ") + path);
 }
 
@@ -48,6 +51,11 @@ void header_line(FILE* f, const char* filename, std::string& line, const char* w
     std::fclose(f);
     data_error(filename, 0, kWrongFormat,
                "a header line is longer than " + std::to_string(kMaxTextLine) + " bytes");
+  }
+  if (status == LineStatus::kError) {
+    const int err = errno;
+    std::fclose(f);
+    read_error(filename, err);
   }
   if (status != LineStatus::kLine) {
     std::fclose(f);
@@ -149,7 +157,7 @@ VEC* make_illuminant(double t, double s) {
 
 FILE* skip_pgm_header(const char* filename, int* width, int* height) {
   FILE* f = std::fopen(filename, "rb");
-  if (!f) no_such_file(filename);
+  if (!f) cannot_open(filename);
   std::string line;
 
   header_line(f, filename, line, "its size line");
@@ -211,7 +219,9 @@ MAT* read_pgm_raster(FILE* f, const char* filename, int height, int width) {
   std::vector<unsigned char> row(width);
   for (int i = 0; i < height; i++) {
     if (std::fread(row.data(), 1, width, f) != static_cast<size_t>(width)) {
+      const int err = errno;
       m_free(image);
+      if (std::ferror(f)) read_error(filename, err);
       data_error(filename, 0, "Error: converting image into matrix\n", "the raster is too short");
     }
     double* out = image->me[i];
@@ -222,6 +232,6 @@ MAT* read_pgm_raster(FILE* f, const char* filename, int height, int width) {
 
 void check_file(const char* name) {
   FILE* f = std::fopen(name, "r");
-  if (!f) no_such_file(name);
+  if (!f) cannot_open(name);
   std::fclose(f);
 }

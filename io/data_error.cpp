@@ -1,5 +1,7 @@
 #include "data_error.h"
 
+#include <cstring>
+
 namespace {
 
 std::string strip_line_break(std::string s) {
@@ -17,6 +19,10 @@ void data_error(const std::string& file, long line, const std::string& message,
   if (!detail.empty()) text += " (" + detail + ")";
   text += "\n";
   throw DataError(text);
+}
+
+void read_error(const std::string& file, int err) {
+  data_error(file, 0, "cannot read the file", std::strerror(err));
 }
 
 void data_error_text(const std::string& text) { throw DataError(strip_line_break(text) + "\n"); }

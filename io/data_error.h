@@ -26,6 +26,11 @@ class DataError : public std::runtime_error {
 [[noreturn]] void data_error(const std::string& file, long line, const std::string& message,
                              const std::string& detail = std::string());
 
+// Throws a DataError "<file>: cannot read the file (<the system's reason>)"
+// for a file that cannot be opened or read: `err` is the errno of the failed
+// call (EISDIR for a folder, EACCES, EIO...).
+[[noreturn]] void read_error(const std::string& file, int err);
+
 // Throws a DataError with `text` as it stands (a line break is added when it
 // has none): for messages that already name their file.
 [[noreturn]] void data_error_text(const std::string& text);

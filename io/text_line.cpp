@@ -1,5 +1,7 @@
 #include "text_line.h"
 
+#include <cerrno>
+
 #include "data_error.h"
 
 LineStatus get_text_line(std::FILE* f, std::string& line) {
@@ -10,6 +12,8 @@ LineStatus get_text_line(std::FILE* f, std::string& line) {
     if (c == '\n') return LineStatus::kLine;
     if (line.size() > kMaxTextLine) return LineStatus::kTooLong;
   }
+  // (errno still holds the reason the read failed.)
+  if (std::ferror(f)) return LineStatus::kError;
   return line.empty() ? LineStatus::kEnd : LineStatus::kLine;
 }
 
@@ -32,6 +36,7 @@ bool blank_text(const char* text) {
 
 bool LineReader::next(std::string& line) {
   LineStatus status = get_text_line(stream_, line);
+  if (status == LineStatus::kError) read_error(file_, errno);
   if (status == LineStatus::kEnd) return false;
   ++line_number_;
   if (status == LineStatus::kTooLong)

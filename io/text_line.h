@@ -13,11 +13,13 @@
 // The longest line any reader accepts, line break excluded.
 constexpr std::size_t kMaxTextLine = 1 << 20;
 
-enum class LineStatus { kLine, kEnd, kTooLong };
+enum class LineStatus { kLine, kEnd, kTooLong, kError };
 
 // Reads the next line of `f` into `line`, its line break included when the
 // file has one. Returns kEnd at end of file with nothing read, kTooLong when
-// the line exceeds kMaxTextLine (the stream is then left inside the line).
+// the line exceeds kMaxTextLine (the stream is then left inside the line),
+// kError when the system could not read the file (a folder, an I/O error),
+// with errno saying why.
 LineStatus get_text_line(std::FILE* f, std::string& line);
 
 // True when the text holds nothing but white space (space, tab, line break,
@@ -31,7 +33,8 @@ class LineReader {
   LineReader(std::FILE* stream, std::string file) : stream_(stream), file_(std::move(file)) {}
 
   // Reads the next whole line into `line`. False at end of file; a line
-  // longer than kMaxTextLine raises a DataError.
+  // longer than kMaxTextLine, or a file the system cannot read (a folder),
+  // raises a DataError.
   bool next(std::string& line);
   // Reads lines until one is not blank. False at end of file.
   bool next_nonblank(std::string& line);

@@ -12,11 +12,14 @@
 
 namespace {
 
+enum Form { kFile, kMissing, kFolder };
+
 struct Case {
-  std::string reader;    // pgm, filters, normals, database
-  std::string what;      // the kind of damage
-  std::string content;   // the file
-  bool missing = false;  // no file at all
+  std::string reader;     // pgm, filters, normals, database
+  std::string what;       // the kind of damage
+  std::string content;    // the file
+  Form form = kFile;      // or no file at all, or a folder in its place
+  std::string says = "";  // what the message must say, besides the file name
 };
 
 std::string garbage(size_t n, unsigned seed) {
@@ -40,7 +43,8 @@ std::vector<Case> cases() {
   const std::string raster(6, '\x05');
   const std::string huge_line(3 << 20, '7');  // longer than any line a reader takes
   return {
-      {"pgm", "missing file", "", true},
+      {"pgm", "missing file", "", kMissing},
+      {"pgm", "a folder", "", kFolder, "cannot read the file (Is a directory)"},
       {"pgm", "empty file", ""},
       {"pgm", "truncated header", "P5\n3"},
       {"pgm", "truncated raster", "P5\n3 2\n255\n\x01\x02"},
@@ -54,7 +58,8 @@ std::vector<Case> cases() {
        "P5\n3 2\n255" + std::string(1, '\0') + "junk\n" + raster},
       {"pgm", "endless comment line", "P5\n#" + huge_line + "\n3 2\n255\n" + raster},
       {"pgm", "binary garbage", garbage(5000, 1)},
-      {"filters", "missing file", "", true},
+      {"filters", "missing file", "", kMissing},
+      {"filters", "a folder", "", kFolder, "cannot read the file (Is a directory)"},
       {"filters", "empty file", ""},
       {"filters", "truncated", std::string(kBank).substr(0, 40)},
       {"filters", "count zero", "Number of filters: 0\nSize: 3\n"},
@@ -65,7 +70,8 @@ std::vector<Case> cases() {
       {"filters", "number not finite", "F: 1\nM: 2\nk\n1 inf\n3 4\n"},
       {"filters", "endless line", "F: 1\nM: 2\nk\n" + huge_line + "\n"},
       {"filters", "binary garbage", garbage(5000, 2)},
-      {"normals", "missing file", "", true},
+      {"normals", "missing file", "", kMissing},
+      {"normals", "a folder", "", kFolder, "cannot read the file (Is a directory)"},
       {"normals", "empty file", ""},
       {"normals", "truncated", "2 2\n1\n2\n3\n"},
       {"normals", "sizes zero", "0 0\n"},
@@ -74,7 +80,8 @@ std::vector<Case> cases() {
       {"normals", "value not a number", "1 1\n1\nnope\n3\n"},
       {"normals", "endless line", "1 1\n" + huge_line + "\n"},
       {"normals", "binary garbage", garbage(5000, 3)},
-      {"database", "missing file", "", true},
+      {"database", "missing file", "", kMissing},
+      {"database", "a folder", "", kFolder, "cannot read the file (Is a directory)"},
       {"database", "empty file", ""},
       {"database", "truncated", "1\n" + model("aaa").substr(0, 30)},
       {"database", "count not a number", "many\n" + model("aaa")},
@@ -97,7 +104,8 @@ TEST(BadInputs, EveryReaderGivesOneClearLine) {
   for (const Case& c : cases()) {
     const std::string file = dir / ("input." + c.reader);
     std::remove(file.c_str());
-    if (!c.missing) write_file(file, c.content);
+    if (c.form == kFile) write_file(file, c.content);
+    if (c.form == kFolder) make_dirs(file);
     std::vector<std::string> argv = {program("probe"), c.reader, file};
     if (c.reader == "database") argv.push_back(dir / "bank.dat");
     RunResult r = run(argv);
@@ -106,6 +114,7 @@ TEST(BadInputs, EveryReaderGivesOneClearLine) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find(file), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_FALSE(r.err.empty());
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     std::string message = r.err.substr(0, r.err.size() - 1);
