@@ -121,6 +121,7 @@ int classify_experiment(int argc, char** argv) {
     std::fprintf(stderr, "%s%d\n", kSurfaceNames[AA], i);
     std::unique_ptr<Surface> surface(new Surface(4, S, s, T, t, kSurfaceNames[AA]));
     std::unique_ptr<TrainingSet> tset(new TrainingSet(KK, surface.get(), in_test.get()));
+    tset->check_bank(fltrs.get());
     for (u_int k = 0; k < KK; k++) {
       VectorOwner response(image_response(fltrs.get(), tset->images->matrices[k]));
       int N;

@@ -138,6 +138,7 @@ class TrainingSet {
   MAT* illumination;       // K x 3: row k is the unit light vector of image k, owned
   u_int m;                 // rows of every image
   u_int n;                 // columns of every image
+  std::string source;      // the file of image 0, for messages
 
   // Reads the KK images in[0..KK-1] of `surface` and their light vectors. An
   // image whose size differs from image 0 raises a DataError naming both.
@@ -150,8 +151,12 @@ class TrainingSet {
   // least-squares solution g of L g = grey levels. Needs at least 3 images
   // with non-coplanar light vectors, else a DataError. Caller deletes.
   MatrixMultiple* build_normals();
+  // Raises a DataError naming the bank file, the first kernel of the bank
+  // that is larger than the images, and the file of image 0.
+  void check_bank(const Filters* fltrs) const;
   // The illumination-response model: returns the new F x 6 matrix P and
-  // fills mu and sigma (dim F each). Caller frees P.
+  // fills mu and sigma (dim F each); the bank must fit (check_bank). Caller
+  // frees P.
   MAT* parameters(Filters* fltrs, VEC* mu, VEC* sigma);
 };
 

@@ -41,6 +41,12 @@ struct FileCloser {
 
 }  // namespace
 
+std::string filter_name(const Filters* bank, u_int k) {
+  std::string name = bank->names[k];
+  while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
+  return name;
+}
+
 int empty_line(const char* line) { return blank_text(line) ? 1 : 0; }
 
 bool read_line(VEC* vector, const char* line, int M) {
@@ -225,11 +231,9 @@ void Filters::normalise() {
     }
     double dnm = std::sqrt(sum);
     if (!(dnm > 0.0) || !std::isfinite(dnm)) {
-      std::string name = names[k];
-      while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-      data_error(
-          source, 0, "a filter cannot be normalised",
-          "filter " + std::to_string(k) + " \"" + name + "\" has norm " + std::to_string(dnm));
+      data_error(source, 0, "a filter cannot be normalised",
+                 "filter " + std::to_string(k) + " \"" + filter_name(this, k) + "\" has norm " +
+                     std::to_string(dnm));
     }
     for (unsigned int i = 0; i < kernel->m; i++) {
       double* row = kernel->me[i];

@@ -12,10 +12,14 @@
 #define TI_FILTERS_H
 
 #include <cstdio>
+#include <string>
 
 #include "class.h"
 
 class LineReader;
+
+// The name of filter k as its file gives it, without the line break.
+std::string filter_name(const Filters* bank, u_int k);
 
 // 1 if `line` holds only white space, else 0.
 int empty_line(const char* line);

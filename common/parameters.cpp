@@ -55,6 +55,7 @@ void pmtrs(VEC* x, VEC* y, double* mu, double* sigma) {
 }
 
 MAT* TrainingSet::parameters(Filters* fltrs, VEC* mu, VEC* sigma) {
+  check_bank(fltrs);
   MatrixMultiple* normals = build_normals();
   MAT* filtering;
   try {

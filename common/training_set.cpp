@@ -6,6 +6,7 @@
 
 #include "auxillary.h"
 #include "data_error.h"
+#include "filters.h"
 #include "matrix_multiple.h"
 #include "surface.h"
 
@@ -32,6 +33,9 @@ TrainingSet::TrainingSet(unsigned int KK, Surface* surface, const Index* in)
   images = new MatrixMultiple(K);
   try {
     for (unsigned int k = 0; k < K; k++) images->matrices[k] = image(surface, in[k]);
+    char first[kPathBytes];
+    image_path(surface->name, in[0].q, surface->s[in[0].z], surface->t[in[0].d], first);
+    source = first;
     m = images->matrices[0]->m;
     n = images->matrices[0]->n;
     images->m = m;
@@ -39,12 +43,11 @@ TrainingSet::TrainingSet(unsigned int KK, Surface* surface, const Index* in)
     for (unsigned int k = 1; k < K; k++) {
       const MAT* im = images->matrices[k];
       if (im->m != m || im->n != n) {
-        char path[kPathBytes], first[kPathBytes];
+        char path[kPathBytes];
         image_path(surface->name, in[k].q, surface->s[in[k].z], surface->t[in[k].d], path);
-        image_path(surface->name, in[0].q, surface->s[in[0].z], surface->t[in[0].d], first);
         data_error(path, 0, "image size differs from the first image of the set",
                    std::to_string(im->n) + "x" + std::to_string(im->m) + " against " +
-                       std::to_string(n) + "x" + std::to_string(m) + " of " + first);
+                       std::to_string(n) + "x" + std::to_string(m) + " of " + source);
       }
     }
   } catch (...) {
@@ -56,6 +59,18 @@ TrainingSet::TrainingSet(unsigned int KK, Surface* surface, const Index* in)
     VEC* L = surface->illuminant(in[k].z, in[k].d);
     for (unsigned int c = 0; c < 3; c++) illumination->me[k][c] = L->ve[c];
     v_free(L);
+  }
+}
+
+void TrainingSet::check_bank(const Filters* fltrs) const {
+  for (u_int k = 0; k < fltrs->F; k++) {
+    const MAT* kernel = fltrs->filters[k];
+    if (kernel->m > m || kernel->n > n)
+      data_error(fltrs->source, 0,
+                 "filter " + std::to_string(k) + " \"" + filter_name(fltrs, k) + "\" of " +
+                     std::to_string(kernel->n) + "x" + std::to_string(kernel->m) +
+                     " is larger than the image " + source + " of " + std::to_string(n) + "x" +
+                     std::to_string(m));
   }
 }
 

@@ -78,6 +78,7 @@ int direction_experiment(int argc, char** argv) {
   fltrs->normalise();
   VectorOwner mu(v_get(fltrs->F));
   VectorOwner sigma(v_get(fltrs->F));
+  tset2->check_bank(fltrs.get());
   MatrixOwner filtering(tset1->parameters(fltrs.get(), mu.get(), sigma.get()));
   const u_int K = TT * SS * MM;
   IlluminationArray ill_array(vector_array(T0, TN, TT, S0, SN, SS, M0, MN, MM), K);

@@ -17,6 +17,16 @@ const std::vector<std::string> kNames = {"aaa", "aab", "aaj", "aam"};
 // along its ridges, and a symmetric profile cannot tell a tilt from its twin).
 const std::vector<std::string> kDirectional = {"aan", "aao"};
 
+// A program stopped by bad data after its progress lines: status 1, nothing
+// on standard output, and the last line of standard error holds `text`.
+void expect_refusal(const RunResult& r, const std::string& text) {
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  const size_t last = r.err.rfind('\n', r.err.size() >= 2 ? r.err.size() - 2 : 0);
+  EXPECT_NE(r.err.find(text, last == std::string::npos ? 0 : last), std::string::npos) << r.err;
+}
+
 class Experiments : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -146,6 +156,29 @@ TEST_F(Experiments, DataErrorsLeaveStandardOutputEmpty) {
   EXPECT_EQ(bad_db.status, 1);
   EXPECT_EQ(bad_db.out, "");
   EXPECT_NE(bad_db.err.find("test20.dat:"), std::string::npos) << bad_db.err;
+}
+
+TEST_F(Experiments, KernelLargerThanTheImagesIsNamedWithBothFiles) {
+  std::string other = w_.root + "/run/a/big";
+  mkdir(other.c_str(), 0755);
+  write_bank(other + "/filters.dat", test_kernels(2, 65));
+  write_file(other + "/test20.dat",
+             "1\naaa\nMatrix P\n1 0 0 1 0 1\n1 0 0 1 0 1\nVector mu\n0 0\nVector sigma\n1 1\n");
+  struct Line {
+    std::vector<std::string> argv;
+    int set;  // the image set read first
+  };
+  const std::vector<Line> lines = {
+      {{program("classify_experiment"), "0"}, 1},
+      {{program("direction_experiment"), "aaa"}, 1},
+      {{program("build_database"), "--surfaces", "aaa", "--output", "new.dat"}, 0}};
+  for (const Line& line : lines) {
+    SCOPED_TRACE(line.argv[0]);
+    expect_refusal(run(line.argv, other),
+                   "filters.dat: filter 0 \"kernel 0\" of 65x65 is larger than the image "
+                   "../../../data/aaa/aaa" +
+                       std::to_string(line.set) + "/aaa_45_0.pgm of 64x64");
+  }
 }
 
 TEST_F(Experiments, FailedBuildLeavesTheOldDatabase) {
