@@ -11,6 +11,7 @@
 #include "atomic_output.h"
 #include "auxillary.h"
 #include "data_error.h"
+#include "parameters.h"
 #include "text_line.h"
 
 namespace {
@@ -103,6 +104,8 @@ void read_model(ClassSurface* model, Filters* ff, LineReader& reader) {
     read_surface_matrix(reader, P);
     read_surface_vector(reader, mu);
     read_surface_vector(reader, sigma);
+    const int f = zero_spread(sigma);
+    if (f >= 0) reader.fail("model " + std::string(model->name) + ", " + zero_spread_text(ff, f));
   } catch (...) {
     m_free(P);
     v_free(mu);

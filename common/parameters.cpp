@@ -3,6 +3,8 @@
 #include <cassert>
 #include <cmath>
 
+#include "filters.h"
+
 double feature(MAT* Phi, VEC* L) {
   assert(Phi->m == L->dim && Phi->n == L->dim);
   VEC* tmp = v_get(L->dim);
@@ -52,6 +54,17 @@ void pmtrs(VEC* x, VEC* y, double* mu, double* sigma) {
     acc += d * d;
   }
   *sigma = std::sqrt(acc / N);
+}
+
+int zero_spread(const VEC* sigma) {
+  for (unsigned int f = 0; f < sigma->dim; f++)
+    if (sigma->ve[f] == 0.0) return static_cast<int>(f);
+  return -1;
+}
+
+std::string zero_spread_text(const Filters* bank, int f) {
+  return "filter " + std::to_string(f) + " \"" + filter_name(bank, static_cast<u_int>(f)) +
+         "\": sigma is 0, so every distance to the model would be infinite or not a number";
 }
 
 MAT* TrainingSet::parameters(Filters* fltrs, VEC* mu, VEC* sigma) {

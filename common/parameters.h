@@ -8,6 +8,8 @@
 #ifndef TI_PARAMETERS_H
 #define TI_PARAMETERS_H
 
+#include <string>
+
 #include "class.h"
 
 // L^T Phi L for square Phi of L's dimension.
@@ -23,5 +25,14 @@ MAT* get_matrix_of_row(MAT* P, unsigned int k);
 
 // *mu = mean of x - y, *sigma = population standard deviation of x - y.
 void pmtrs(VEC* x, VEC* y, double* mu, double* sigma);
+
+// The first filter whose spread sigma is zero, or -1 when none is. Every
+// distance to a model with a zero spread is infinite or not a number, so
+// such a model cannot be used; it arises only from degenerate images (a
+// response that the model predicts exactly on every training image).
+int zero_spread(const VEC* sigma);
+
+// The text that says so, for messages: "filter <f> "<name>": sigma is 0 ...".
+std::string zero_spread_text(const Filters* bank, int f);
 
 #endif

@@ -3,12 +3,15 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "class.h"
 #include "class_surface.h"
+#include "data_error.h"
 #include "filters.h"
 #include "illumination.h"
 #include "owners.h"
+#include "parameters.h"
 #include "program.h"
 #include "response.h"
 #include "statistics.h"
@@ -80,6 +83,12 @@ int direction_experiment(int argc, char** argv) {
   VectorOwner sigma(v_get(fltrs->F));
   tset2->check_bank(fltrs.get());
   MatrixOwner filtering(tset1->parameters(fltrs.get(), mu.get(), sigma.get()));
+  const int flat = zero_spread(sigma.get());
+  if (flat >= 0) {
+    const std::string& first = tset1->source;
+    data_error(first.substr(0, first.rfind('/')), 0,
+               "surface " + std::string(argv[1]) + ", " + zero_spread_text(fltrs.get(), flat));
+  }
   const u_int K = TT * SS * MM;
   IlluminationArray ill_array(vector_array(T0, TN, TT, S0, SN, SS, M0, MN, MM), K);
   VectorOwner smaller(v_get(KK2));

@@ -59,9 +59,9 @@ const char kExample[] =
     "0.500000   -1.250000   0.000000   2.000000   0.062500   3.000000   \n"
     "1.000000   2.000000   3.000000   4.000000   5.000000   6.000000   \n"
     "Vector mu\n"
-    "12.500000   3.000000   \n"
+    "12.500000   -0.000000   \n"
     "Vector sigma\n"
-    "1.000000   -0.000000   \n";
+    "1.000000   3.000000   \n";
 
 }  // namespace
 
@@ -75,8 +75,8 @@ TEST(Database, ExampleFileReadAndWrittenByteForByte) {
   EXPECT_EQ(db.surfaces[0]->P->me[0][1], -1.25);
   EXPECT_EQ(db.surfaces[0]->P->me[0][4], 0.0625);
   EXPECT_EQ(db.surfaces[0]->mu->ve[0], 12.5);
-  EXPECT_TRUE(std::signbit(db.surfaces[0]->sigma->ve[1]));
-  db.surfaces[0]->sigma->ve[1] = -0.0000001;  // written as -0.000000
+  EXPECT_TRUE(std::signbit(db.surfaces[0]->mu->ve[1]));
+  db.surfaces[0]->mu->ve[1] = -0.0000001;  // written as -0.000000
   db.output((dir / "out.dat").c_str());
   EXPECT_EQ(read_file(dir / "out.dat"), kExample);
 }
@@ -130,6 +130,16 @@ TEST(Database, ErrorsAsAUserMeetsThem) {
   expect_data_error(probe_database(dir, "1\na\nMatrix P\n1 2 3 4 5 nan\n"), "not finite");
   expect_data_error(probe_database(dir, "999999999\n" + model_text("a", 2, 1, 0, 1)),
                     "Your ClassSurface input file has ended prematurely!");
+  // A spread written as zero (of either sign) makes every distance to the
+  // model infinite or not a number.
+  expect_data_error(
+      probe_database(dir, "2\n" + model_text("a", 2, 1, 0, 1) + model_text("flat", 2, 1, 0, 0)),
+      "db.dat:17: model flat, filter 0 \"kernel 0\": sigma is 0, so every distance "
+      "to the model would be infinite or not a number");
+  expect_data_error(probe_database(dir,
+                                   "1\na\nMatrix P\n1 2 3 4 5 6\n1 2 3 4 5 6\nVector mu\n"
+                                   "0 0\nVector sigma\n0.5 -0.000000\n"),
+                    "db.dat:9: model a, filter 1 \"kernel 1\": sigma is 0");
   // A model written with a bank of another size shows as a scanning error.
   expect_data_error(probe_database(dir, "1\n" + model_text("a", 2, 1, 0, 1), 3),
                     "Error in scanning vector lines!");

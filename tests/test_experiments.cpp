@@ -212,18 +212,31 @@ TEST_F(Experiments, ExportedNormalsReadBackAndPictureTheSurface) {
   EXPECT_EQ(none.status, 2);
 }
 
-TEST(build_database, WarnsWhenASpreadIsWrittenAsZero) {
+TEST(build_database, ZeroSpreadIsRefusedByEveryProgram) {
   // A flat, evenly lit surface: the model is exact, sigma is 0 and every
-  // distance to the model would be infinite.
+  // distance to the model would be infinite or not a number.
   TempDir dir;
   Workspace w{dir.path(), dir.path() + "/run/a/b"};
   make_dirs(w.work);
-  make_dirs(dir / "data/flat/flat0");
-  for (int tilt = 0; tilt < 360; tilt += 30)
-    write_pgm(dir / ("data/flat/flat0/flat_45_" + std::to_string(tilt) + ".pgm"), 16, 16,
-              std::vector<unsigned char>(256, 100));
+  for (int set : {0, 1}) {
+    const std::string folder = "data/flat/flat" + std::to_string(set);
+    make_dirs(dir / folder);
+    for (int tilt = 0; tilt < 360; tilt += 30)
+      write_pgm(dir / (folder + "/flat_45_" + std::to_string(tilt) + ".pgm"), 16, 16,
+                std::vector<unsigned char>(256, 100));
+  }
   write_bank(w.work + "/filters.dat", test_kernels(2, 3));
-  RunResult r = run({program("build_database"), "--surfaces", "flat"}, w.work);
+  write_file(w.work + "/test20.dat", "old\n");
+  RunResult refused = run({program("build_database"), "--surfaces", "flat"}, w.work);
+  expect_refusal(refused,
+                 "test20.dat: the database was not written: surface flat, filter 0 (kernel 0): "
+                 "sigma 0 is written as 0.000000, so every distance to the model would be "
+                 "infinite or not a number (2 such spreads in all; --allow-zero-sigma writes it "
+                 "anyway)");
+  EXPECT_EQ(read_file(w.work + "/test20.dat"), "old\n");
+
+  RunResult r =
+      run({program("build_database"), "--surfaces", "flat", "--allow-zero-sigma"}, w.work);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(
       r.err.find("warning: surface flat, filter 0 (kernel 0): sigma 0 is written as 0.000000"),
@@ -231,4 +244,11 @@ TEST(build_database, WarnsWhenASpreadIsWrittenAsZero) {
       << r.err;
   EXPECT_NE(r.err.find("warning: surface flat, filter 1 (kernel 1)"), std::string::npos);
   EXPECT_EQ(read_file(w.work + "/test20.dat").substr(0, 7), "1\nflat\n");
+
+  // Neither experiment prints a row from such a model.
+  expect_refusal(run({program("classify_experiment"), "0"}, w.work),
+                 "test20.dat:9: model flat, filter 0 \"kernel 0\": sigma is 0");
+  expect_refusal(run({program("direction_experiment"), "flat"}, w.work),
+                 "../../../data/flat/flat0: surface flat, filter 0 \"kernel 0\": sigma is 0, so "
+                 "every distance to the model would be infinite or not a number");
 }

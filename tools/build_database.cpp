@@ -11,6 +11,7 @@
 #include "class.h"
 #include "classification_test.h"
 #include "data_error.h"
+#include "filters.h"
 #include "program.h"
 #include "read_write_database.h"
 #include "surface.h"
@@ -32,6 +33,10 @@ void usage(FILE* f) {
                "  --surfaces LIST   comma-separated surface names, in class order (default the\n"
                "                    20 surfaces of classify_experiment, in its order)\n"
                "  --set Q           image set the models are built from (default 0)\n"
+               "  --allow-zero-sigma\n"
+               "                    write the database even when a model's sigma is written\n"
+               "                    as 0 (every distance to that model is then infinite or\n"
+               "                    not a number); without it such a database is refused\n"
                "  -h, --help        show this help\n");
 }
 
@@ -53,27 +58,29 @@ std::vector<std::string> split(const std::string& text) {
   return parts;
 }
 
-// A warning for every sigma element that the six-decimal file stores as zero:
-// every distance to such a model is infinite or not a number.
-void warn_zero_sigma(const ClassSurface* model, const Filters* bank) {
+// The sigma elements of a model that the six-decimal file stores as zero:
+// every distance to such a model is infinite or not a number. Each is
+// described as "surface <name>, filter <f> (<kernel>): sigma <value> is
+// written as <text>".
+std::vector<std::string> zero_sigmas(const ClassSurface* model, const Filters* bank) {
+  std::vector<std::string> found;
   for (unsigned int f = 0; f < model->sigma->dim; f++) {
-    char text[64];
+    char text[64], value[64];
     std::snprintf(text, sizeof text, "%0.6lf", model->sigma->ve[f]);
     if (std::strtod(text, nullptr) == 0.0) {
-      std::string name = bank->names[f];
-      while (!name.empty() && (name.back() == '\n' || name.back() == '\r')) name.pop_back();
-      std::fprintf(stderr,
-                   "build_database: warning: surface %s, filter %u (%s): sigma %g is written as "
-                   "%s; every distance to this model will be infinite or not a number\n",
-                   model->name, f, name.c_str(), model->sigma->ve[f], text);
+      std::snprintf(value, sizeof value, "%g", model->sigma->ve[f]);
+      found.push_back("surface " + std::string(model->name) + ", filter " + std::to_string(f) +
+                      " (" + filter_name(bank, f) + "): sigma " + value + " is written as " + text);
     }
   }
+  return found;
 }
 
 int build_database(int argc, char** argv) {
   std::string bank_file = "filters.dat", output = "test20.dat";
   std::vector<std::string> names(kSurfaceNames, kSurfaceNames + 20);
   long set = 0;
+  bool allow_zero_sigma = false;
   for (int a = 1; a < argc; a++) {
     std::string arg = argv[a];
     auto value = [&](std::string& into) {
@@ -98,6 +105,8 @@ int build_database(int argc, char** argv) {
         if (n == "." || n == "..") why = "it is not a surface directory name";
         if (!why.empty()) return bad_argument("unusable surface name \"" + n + "\": " + why);
       }
+    } else if (arg == "--allow-zero-sigma") {
+      allow_zero_sigma = true;
     } else if (arg == "--set") {
       if (!value(v)) return bad_argument("--set needs a number");
       char* end;
@@ -128,7 +137,22 @@ int build_database(int argc, char** argv) {
     for (const std::string& n : names)
       surfaces.push_back(new Surface(static_cast<unsigned int>(set + 1), 1, s, 12, t, n.c_str()));
     Database database(static_cast<unsigned int>(surfaces.size()), surfaces.data(), &bank, 12, in);
-    for (u_int k = 0; k < database.K; k++) warn_zero_sigma(database.surfaces[k], &bank);
+    std::vector<std::string> zeros;
+    for (u_int k = 0; k < database.K; k++) {
+      std::vector<std::string> found = zero_sigmas(database.surfaces[k], &bank);
+      zeros.insert(zeros.end(), found.begin(), found.end());
+    }
+    if (!zeros.empty() && !allow_zero_sigma)
+      data_error(output, 0,
+                 "the database was not written: " + zeros[0] +
+                     ", so every distance to the model would be infinite or not a number",
+                 (zeros.size() > 1 ? std::to_string(zeros.size()) + " such spreads in all; " : "") +
+                     "--allow-zero-sigma writes it anyway");
+    for (const std::string& zero : zeros)
+      std::fprintf(stderr,
+                   "build_database: warning: %s; every distance to this model will be infinite "
+                   "or not a number\n",
+                   zero.c_str());
     database.output(output.c_str());
     std::fprintf(stderr, "build_database: wrote %u models to %s\n", database.K, output.c_str());
   } catch (...) {
