@@ -5,4 +5,4 @@
 add_test(NAME run_experiments
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/test_run_experiments.sh
                  ${PROJECT_SOURCE_DIR}/scripts/run_experiments ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
-set_tests_properties(run_experiments PROPERTIES TIMEOUT 120 SKIP_RETURN_CODE 77)
+set_tests_properties(run_experiments PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)

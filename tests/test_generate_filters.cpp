@@ -246,6 +246,7 @@ TEST(FiltersCli, BadArgumentsExitTwoWithTheReason) {
       {"--bank", "lm", "--scales", "40"},
       {"--output"},
       {"--output="},
+      {"--list-banks=x"},
       {"extra"}};
   for (const auto& args : bad) {
     std::string err;
@@ -256,6 +257,21 @@ TEST(FiltersCli, BadArgumentsExitTwoWithTheReason) {
   std::ostringstream out, err;
   EXPECT_EQ(generate_filters_main({"--help"}, out, err), 0);
   EXPECT_NE(out.str().find("Usage:"), std::string::npos);
+
+  // scripts/run_experiments checks --bank against this list: every name on it
+  // must build, and it must name them all.
+  std::ostringstream list, list_err;
+  EXPECT_EQ(generate_filters_main({"--list-banks"}, list, list_err), 0);
+  std::istringstream names(list.str());
+  std::size_t count = 0;
+  for (std::string name; std::getline(names, name); ++count) {
+    BankParams p;
+    p.bank = name;
+    std::string why;
+    EXPECT_FALSE(build_bank(p, &why).empty()) << name << ": " << why;
+  }
+  EXPECT_EQ(count, bank_names().size());
+  EXPECT_EQ(list_err.str(), "");
 }
 
 TEST(FiltersCli, WritesAtomicallyAndReportsWriteErrors) {

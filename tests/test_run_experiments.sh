@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# End-to-end test of scripts/run_experiments on tiny data: 3 surfaces of 32x32
-# pixels and the 5x5 Laws bank, in a temporary folder.
+# End-to-end test of scripts/run_experiments, in a temporary folder.
 #   tests/test_run_experiments.sh RUNNER BIN_DIR
+# First with the programs built here on tiny data (3 surfaces of 32x32 pixels
+# and the 5x5 Laws bank: partial runs), then with stand-ins of the programs
+# that make up their rows at once, for what complete runs, failed jobs, a
+# failing figure, signals, locks and unusable machines do to the results.
 # Exits 0 when every check passes, 77 (skipped) when GNU parallel or gnuplot
 # is missing, 1 on the first failed check.
 set -euo pipefail
@@ -11,7 +14,7 @@ bin=$2
 scripts=$(dirname "$runner")
 names=(aaa aab aaj)
 
-for tool in parallel gnuplot; do
+for tool in parallel gnuplot flock; do
   command -v "$tool" >/dev/null || {
     echo "SKIP: $tool is not installed (scripts/install_dependencies)"
     exit 77
@@ -21,8 +24,9 @@ done
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/test_run_experiments.XXXXXX")
 trap 'rm -rf -- "$tmp"' EXIT
 ws=$tmp/ws
-res=$tmp/results
+tables=$ws/partial # the tables the checks below look at: those of a partial run
 log=$tmp/log
+runs=0
 
 fail() {
   echo "FAIL: $*"
@@ -36,15 +40,22 @@ fail() {
 }
 
 # run [OPTION...]: runs the runner on the tiny data; leaves its status in $status.
+# The options in $making say what to make; a run on files of one's own clears it.
+making=(--size 32 --bank laws)
 run() {
   status=0
-  "$runner" --bin-dir "$bin" --workspace "$ws" --results "$res" --surfaces 3 --size 32 \
-    --bank laws --jobs 2 "$@" >"$log.out" 2>"$log.err" || status=$?
+  runs=$((runs + 1))
+  "$runner" --bin-dir "$bin" --workspace "$ws" --surfaces 3 "${making[@]}" --jobs 2 "$@" \
+    >"$log.out" 2>"$log.err" || status=$?
 }
 
 expect_status() { [[ $status == "$1" ]] || fail "expected exit status $1, got $status"; }
 expect_output() { grep -qF -- "$1" "$log.out" "$log.err" || fail "the output does not say '$1'"; }
 mtime() { stat -c %y -- "$1"; }
+# No private folder of the runner is left anywhere.
+expect_clean() {
+  [[ -z $(find "$@" -name '.run_experiments.*') ]] || fail "temporary files left: $(find "$@" -name '.run_experiments.*')"
+}
 
 # The LaTeX table without its comment lines must be exactly the tabular with
 # a header row and, in table order, each surface's row as its program printed it.
@@ -54,7 +65,7 @@ check_tex() {
   local expected=('\begin{tabular}{lccc}' '\toprule' 'header' '\midrule')
   for n in "$@"; do expected+=("$(<"$ws/runs/$($dir_of "$n")/stdout.txt")"); done
   expected+=('\bottomrule' '\end{tabular}')
-  mapfile -t lines < <(grep -v '^%' "$res/$kind.tex")
+  mapfile -t lines < <(grep -v '^%' "$tables/$kind.tex")
   ((${#lines[@]} == ${#expected[@]})) || fail "$kind.tex has ${#lines[@]} table lines, expected ${#expected[@]}"
   [[ ${lines[2]} == "Surface & "*" \\\\" ]] || fail "$kind.tex header row: '${lines[2]}'"
   for i in "${!expected[@]}"; do
@@ -82,22 +93,28 @@ csv_to_rows() {
 check_csv() {
   local kind=$1 header=$2 columns=$3
   shift 3
-  [[ $(head -n 1 "$res/$kind.csv") == "$header" ]] || fail "$kind.csv header: $(head -n 1 "$res/$kind.csv")"
-  awk -F, -v n="$columns" 'NR > 1 && NF != n { exit 1 }' "$res/$kind.csv" || fail "$kind.csv: a row has not $columns fields"
-  diff <(tail -n +2 "$res/$kind.csv" | csv_to_rows "$kind") \
-    <(grep -v '^%' "$res/$kind.tex" | sed -n '/^\\midrule$/,/^\\bottomrule$/p' | sed '1d;$d') >/dev/null ||
+  [[ $(head -n 1 "$tables/$kind.csv") == "$header" ]] || fail "$kind.csv header: $(head -n 1 "$tables/$kind.csv")"
+  awk -F, -v n="$columns" 'NR > 1 && NF != n { exit 1 }' "$tables/$kind.csv" || fail "$kind.csv: a row has not $columns fields"
+  diff <(tail -n +2 "$tables/$kind.csv" | csv_to_rows "$kind") \
+    <(grep -v '^%' "$tables/$kind.tex" | sed -n '/^\\midrule$/,/^\\bottomrule$/p' | sed '1d;$d') >/dev/null ||
     fail "$kind.csv does not hold the figures of $kind.tex"
-  [[ $(tail -n +2 "$res/$kind.csv" | cut -d, -f1 | paste -sd' ') == "$*" ]] || fail "$kind.csv surfaces are not $*"
+  [[ $(tail -n +2 "$tables/$kind.csv" | cut -d, -f1 | paste -sd' ') == "$*" ]] || fail "$kind.csv surfaces are not $*"
 }
 
-check_results() { # check_results SURFACE...: the surfaces whose rows must be there
+# check_results SURFACE...: the tables in $tables hold the rows of these
+# surfaces; with FIGURE=no there must be no figure.
+check_results() {
   check_tex classification classify_dir "$@"
   check_tex direction direction_dir "$@"
   check_csv classification surface,share_correct,share_top3,distance_mean,distance_sd 5 "$@"
   check_csv direction \
     surface,hits_15deg,hits_15deg_or_twin,better_share_mean,better_share_sd,ratio_mean,ratio_sd 7 "$@"
-  grep -q '<svg' "$res/summary.svg" || fail "summary.svg is not an SVG figure"
-  [[ -z $(find "$res" -name '.*') ]] || fail "temporary files left in $res: $(find "$res" -name '.*')"
+  if [[ ${FIGURE:-yes} == yes ]]; then
+    grep -q '<svg' "$tables/summary.svg" || fail "summary.svg is not an SVG figure"
+  else
+    [[ ! -e $tables/summary.svg ]] || fail "a figure was left in $tables"
+  fi
+  expect_clean "$ws" "$tables"
 }
 
 # --- The scripts parse, and pass shellcheck where it is installed.
@@ -111,40 +128,68 @@ status=0
 expect_status 2
 [[ ! -e $ws/data ]] || fail "a refused command line made data"
 
-# --- First run: everything is made and every run succeeds.
+# --- First run: everything is made and every run succeeds. Three surfaces
+# are a partial run: its tables go to the workspace's partial/, and the
+# workspace's results/ (the default for --workspace) stays empty.
 run
 expect_status 0
 check_results "${names[@]}"
 expect_output "mean share correct"
 expect_output "of 36 estimates within 15 degrees"
 expect_output "Timings: build"
+expect_output "a partial run (3 of 20 surfaces): its tables are in $tables"
+[[ -d $ws/results && -z $(ls -A "$ws/results") ]] || fail "a partial run wrote to $ws/results"
 image=$ws/data/aab/aab1/aab_45_30.pgm
 [[ -f $image ]] || fail "no image $image"
-cp "$res/classification.tex" "$tmp/first.tex"
+cp "$tables/classification.tex" "$tmp/first.tex"
 image_time=$(mtime "$image") bank_time=$(mtime "$ws/filters.dat") db_time=$(mtime "$ws/test20.dat")
 
-# --- Second run, through a stand-in for ssh: data, bank and database are reused.
+# --- An unknown bank is refused with the generator's list before anything
+# is touched, so the next run still knows the bank as its own.
+stamps=$(cat "$ws"/stamps/*)
+run --bank foo
+expect_status 2
+expect_output "unknown bank 'foo'; generate_filters has default gabor lm schmid laws"
+[[ $(cat "$ws"/stamps/*) == "$stamps" && $(mtime "$ws/filters.dat") == "$bank_time" ]] ||
+  fail "a refused bank changed the workspace"
+
+# --- Second run, through a stand-in for ssh with a login line that gives a
+# port: data, bank and database are reused.
 cat >"$tmp/fake_ssh" <<'EOF'
 #!/bin/sh
-# Stands in for ssh: drops the host and runs the command here, with the
+# Stands in for ssh: skips the options, then runs the command here, with the
 # SHELL that a login on the remote machine would set (GNU parallel's remote
-# wrapper execs $SHELL, and CI may run without one).
+# wrapper execs $SHELL, and CI may run without one). Host "badkey" fails as
+# ssh does on an unknown host key; host "flaky" lets only its first login in.
 export SHELL="${SHELL:-/bin/sh}"
+while [ $# -gt 0 ]; do
+  case $1 in
+    -p | -l | -o) shift 2 ;;
+    -*) shift ;;
+    *) break ;;
+  esac
+done
+host=$1
 shift
 [ "$1" = "--" ] && shift
+case $host in
+  *badkey) echo "Host key verification failed." >&2 && exit 255 ;;
+  *flaky) mkdir "$(dirname "$0")/flaky.seen" 2>/dev/null || { echo "Connection closed" >&2 && exit 255; } ;;
+esac
 exec sh -c "$*"
 EOF
 chmod +x "$tmp/fake_ssh"
-echo "2/$tmp/fake_ssh stand-in-host" >"$tmp/machines"
+echo "2/$tmp/fake_ssh -p 2222 user@stand-in-host" >"$tmp/machines"
 run --sshloginfile "$tmp/machines"
 expect_status 0
 [[ $(mtime "$image") == "$image_time" ]] || fail "the second run generated the images again"
 [[ $(mtime "$ws/filters.dat") == "$bank_time" ]] || fail "the second run made the bank again"
 [[ $(mtime "$ws/test20.dat") == "$db_time" ]] || fail "the second run built the database again"
 expect_output "data: reusing"
-[[ $(cut -f2 "$ws/runs/joblog.txt" | tail -n +2 | sort -u) == "$tmp/fake_ssh stand-in-host" ]] ||
+expect_output "bank: reusing"
+[[ $(cut -f2 "$ws/runs/joblog.txt" | tail -n +2 | sort -u) == "$tmp/fake_ssh -p 2222 user@stand-in-host" ]] ||
   fail "the runs did not go through the --sshloginfile machines"
-cmp -s "$tmp/first.tex" "$res/classification.tex" || fail "the same inputs gave another table"
+cmp -s "$tmp/first.tex" "$tables/classification.tex" || fail "the same inputs gave another table"
 check_results "${names[@]}"
 
 # --- Another seed: the data and the database are made again, the bank kept.
@@ -155,26 +200,227 @@ cmp -s "$tmp/seed1.pgm" "$image" && fail "another seed did not regenerate the im
 [[ $(mtime "$ws/filters.dat") == "$bank_time" ]] || fail "another seed made the bank again"
 [[ $(mtime "$ws/test20.dat") != "$db_time" ]] || fail "new images did not rebuild the database"
 
-# --- One's own bank is used as it is, and the database is rebuilt for it.
+# --- One's own bank is used as it is, and the database is rebuilt for it;
+# asking for a bank then stops the run before anything is made.
 "$bin/generate_filters" --bank gabor --scales 3 --orientations 2 --output "$ws/filters.dat" >/dev/null 2>&1 ||
   fail "generate_filters could not write a bank"
 own_bank=$(sha256sum <"$ws/filters.dat")
 db_time=$(mtime "$ws/test20.dat")
+run --seed 2
+expect_status 1
+expect_output "filters.dat was not made by this runner"
+expect_output "leave out --bank"
+grep -q "running" "$log.out" && fail "runs were started against one's own bank"
+[[ $(mtime "$ws/test20.dat") == "$db_time" ]] || fail "a refused run rebuilt the database"
+making=(--size 32)
 run --seed 2
 expect_status 0
 expect_output "bank: using"
 [[ $(sha256sum <"$ws/filters.dat") == "$own_bank" ]] || fail "one's own bank was replaced"
 [[ $(mtime "$ws/test20.dat") != "$db_time" ]] || fail "a new bank did not rebuild the database"
 
-# --- A missing image fails the runs of its surface only, named in the report.
+# --- Images changed by hand are used as they are unless --size or --seed
+# asks for others. A missing image fails the runs of its surface only, each
+# with the programs' status for a data error, named in the report.
 rm -- "$image"
 run --seed 2
 expect_status 1
-grep -q "FAILED: classification of aab" "$log.err" || fail "the classification failure of aab is not reported"
-grep -q "FAILED: direction of aab" "$log.err" || fail "the direction failure of aab is not reported"
+expect_output "data was not made by this runner (or was changed since), so it would be used as it is, not as --size and --seed ask"
+making=()
+run
+making=(--size 32 --bank laws)
+expect_status 1
+grep -q "FAILED: classification of aab (surface 1): exit status 1;" "$log.err" ||
+  fail "the classification failure of aab is not reported with its status"
+grep -q "FAILED: direction of aab: exit status 1;" "$log.err" ||
+  fail "the direction failure of aab is not reported with its status"
 grep -q "aab_45_30.pgm" "$log.err" || fail "the report does not show the run's standard error"
 [[ $(grep -c FAILED: "$log.err") == 2 ]] || fail "other runs than those of aab failed"
-grep -q '^% aab: ' "$res/classification.tex" || fail "classification.tex does not mark aab as missing"
+grep -q '^% aab: ' "$tables/classification.tex" || fail "classification.tex does not mark aab as missing"
 check_results aaa aaj
 
-echo "PASS: run_experiments (6 runs)"
+# ------------------------------------------------------------------------
+# Stand-ins: every surface, rows made up at once. generate_filters is the
+# real one; the others make placeholder data and a database that lists the
+# surfaces, and the experiments print a valid row for their surface unless
+# STANDIN_FAULT holds "PROGRAM:FAULT:NAME" for it (kill: killed by SIGKILL;
+# row: exits 0 after a line that is no row; hang: waits, its pid in hung.pid).
+fake=$tmp/fake
+mkdir "$fake"
+ln -s "$(realpath "$bin/generate_filters")" "$fake/generate_filters"
+cat >"$fake/generate_surfaces" <<'EOF'
+#!/bin/sh
+while [ $# -gt 1 ]; do
+  case $1 in --root) root=$2 ;; --names) names=$2 ;; esac
+  shift 2
+done
+for n in $(echo "$names" | tr , ' '); do
+  for q in 0 1 2 3; do mkdir -p "$root/data/$n/$n$q" && echo "$n$q" >"$root/data/$n/$n$q/image"; done
+done
+EOF
+cat >"$fake/build_database" <<'EOF'
+#!/bin/sh
+while [ $# -gt 1 ]; do
+  case $1 in --output) output=$2 ;; --surfaces) names=$2 ;; esac
+  shift 2
+done
+echo "$names" >"$output"
+EOF
+for program in classify direction; do
+  cat >"$fake/${program}_experiment" <<EOF
+#!/bin/sh
+program=$program
+EOF
+  cat >>"$fake/${program}_experiment" <<'EOF'
+name=$1
+if [ $program = classify ]; then # the surface number: its name from the database
+  read -r line <test20.dat
+  IFS=,
+  set -- $line
+  shift "$name"
+  name=$1
+fi
+case " ${STANDIN_FAULT:-} " in
+  *" $program:kill:$name "*) kill -KILL $$ ;;
+  *" $program:row:$name "*) echo "$name&no row" && exit 0 ;;
+  *" $program:hang:$name "*) echo $$ >"$(dirname "$0")/hung.pid" && exec sleep 60 ;;
+esac
+if [ $program = classify ]; then
+  printf '%s&0.50&1.00&0.001 \\ 0.002\\\\\n' "$name"
+else
+  printf '%s&4~/~12&0.003~/~0.002&0.020~/~0.012\\\\\n' "$name"
+fi
+EOF
+done
+chmod +x "$fake"/*_*
+mkdir "$tmp/broken"
+printf '#!/bin/sh\necho "gnuplot: stand-in failure" >&2\nexit 1\n' >"$tmp/broken/gnuplot"
+chmod +x "$tmp/broken/gnuplot"
+
+ws=$tmp/ws20
+res=$ws/results
+tables=$res
+names=(aaa aab aaj aam aan aao aar aas aba abj abk acc acd ace adb adc add ade adg adh)
+fake_args=(--bin-dir "$fake" --workspace "$ws" --size 32 --bank laws --jobs 4)
+run_fake() { # [OPTION...]; STANDIN_FAULT and PATH from the environment
+  status=0
+  runs=$((runs + 1))
+  "$runner" "${fake_args[@]}" "$@" >"$log.out" 2>"$log.err" || status=$?
+}
+# The complete results stay as they were, and no runner files are left.
+expect_results_kept() {
+  diff -r "$tmp/complete" "$res" >/dev/null || fail "the results of the complete run were changed"
+  expect_clean "$ws"
+}
+
+# --- A complete run writes the results, by default into its workspace.
+run_fake
+expect_status 0
+check_results "${names[@]}"
+[[ ! -e $ws/partial ]] || fail "a complete run wrote partial tables"
+grep -q "partial run" "$log.out" && fail "a complete run calls itself partial"
+cp -r "$res" "$tmp/complete"
+
+# --- A trial run on one surface leaves them alone.
+run_fake --surfaces 1
+expect_status 0
+expect_output "a partial run (1 of 20 surfaces): its tables are in $ws/partial"
+expect_results_kept
+[[ $(tail -n +2 "$ws/partial/direction.csv" | cut -d, -f1) == aaa ]] || fail "the trial run's tables are not in partial/"
+
+# --- A job killed by a signal and a job that exits 0 without a row are
+# named with what went wrong; the other rows go to partial/.
+STANDIN_FAULT="classify:kill:aab direction:row:aaj" run_fake
+expect_status 1
+grep -q "FAILED: classification of aab (surface 1): killed by signal 9 (KILL);" "$log.err" ||
+  fail "the killed job is not reported as such"
+grep -qF "FAILED: direction of aaj: it printed no table row: 'aaj&no row';" "$log.err" ||
+  fail "the job without a row is not reported as such"
+[[ $(grep -c FAILED: "$log.err") == 2 ]] || fail "other jobs than the two faulty ones failed"
+expect_output "a partial run (2 runs failed): its tables are in $ws/partial"
+expect_results_kept
+tables=$ws/partial
+others=("${names[@]}")
+unset 'others[1]'
+check_csv classification surface,share_correct,share_top3,distance_mean,distance_sd 5 "${others[@]}"
+
+# --- A figure that cannot be drawn fails the run, which is then partial.
+PATH="$tmp/broken:$PATH" run_fake
+expect_status 1
+expect_output "gnuplot: stand-in failure"
+expect_output "gnuplot could not draw the figure"
+expect_output "a partial run (no figure): its tables are in $ws/partial"
+expect_results_kept
+FIGURE=no check_results "${names[@]}"
+tables=$res
+
+# --- One runner at a time on a workspace, and on a results folder.
+exec 7>"$ws/.lock"
+flock -n 7 || fail "cannot take the workspace's lock"
+run_fake
+exec 7>&-
+expect_status 1
+expect_output "another run_experiments is using the workspace $ws"
+grep -q "running" "$log.out" && fail "a second runner on the workspace ran"
+exec 7<"$res"
+flock -n 7 || fail "cannot take the results folder's lock"
+run_fake --workspace "$tmp/other" --results "$res"
+exec 7<&-
+expect_status 1
+expect_output "another run_experiments is writing its results to $res"
+[[ ! -e $tmp/other/data ]] || fail "a second runner on the results folder made data"
+expect_results_kept
+
+# --- Ctrl-C (SIGINT to the runner's process group) and SIGTERM (to the
+# runner alone) stop the run at once: one line says so, no job is reported
+# as failed, the hung job is gone, and no table is written anywhere.
+cp -r "$ws/partial" "$tmp/partial"
+for signal in INT TERM; do
+  rm -f "$fake/hung.pid"
+  runs=$((runs + 1))
+  set -m # the runner in a process group of its own, as in a terminal
+  STANDIN_FAULT="classify:hang:aam" "$runner" "${fake_args[@]}" >"$log.out" 2>"$log.err" &
+  pid=$!
+  set +m
+  for ((i = 0; i < 300; i++)); do
+    [[ -s $fake/hung.pid ]] && break
+    sleep 0.1
+  done
+  [[ -s $fake/hung.pid ]] || fail "the hanging job did not start"
+  if [[ $signal == INT ]]; then kill -INT -- "-$pid"; else kill -TERM "$pid"; fi
+  status=0
+  wait "$pid" || status=$?
+  if [[ $signal == INT ]]; then expect_status 130; else expect_status 143; fi
+  [[ $(grep -c interrupted "$log.err") == 1 ]] || fail "SIG$signal: not one 'interrupted' line"
+  expect_output "interrupted (SIG$signal); the results in $res are as they were"
+  grep -q FAILED "$log.out" "$log.err" && fail "SIG$signal: jobs were reported as failed"
+  hung=$(<"$fake/hung.pid")
+  for ((i = 0; i < 20; i++)); do
+    kill -0 "$hung" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$hung" 2>/dev/null && fail "SIG$signal: the hung job still runs"
+  diff -r "$tmp/partial" "$ws/partial" >/dev/null || fail "SIG$signal: partial/ was changed"
+  expect_results_kept
+done
+
+# --- Every machine is checked before the runs: an unknown host key and a
+# login line GNU parallel cannot use stop the run, each named on one line;
+# a login that fails later fails its jobs as an ssh failure.
+printf '%s\n' "1/$tmp/fake_ssh good" "1/$tmp/fake_ssh badkey" "1/-p 2222 user@host" >"$tmp/machines"
+run_fake --sshloginfile "$tmp/machines"
+expect_status 1
+expect_output "machine '$tmp/fake_ssh badkey' of $tmp/machines cannot run commands: ssh failed (status 255): Host key verification failed."
+grep -qF "machine '-p 2222 user@host' of" "$log.err" || fail "the unusable login line is not named"
+[[ $(grep -c "cannot run commands" "$log.err") == 2 ]] || fail "not one line for each bad machine"
+expect_output "no run was started"
+grep -q "running" "$log.out" && fail "runs were started on unchecked machines"
+echo "4/$tmp/fake_ssh flaky" >"$tmp/machines"
+run_fake --sshloginfile "$tmp/machines" --surfaces 2
+expect_status 1
+[[ $(grep -c "FAILED: .*: ssh to '$tmp/fake_ssh flaky' failed (status 255);" "$log.err") == 4 ]] ||
+  fail "the jobs that ssh could not start are not reported as ssh failures"
+grep -q "signal" "$log.err" && fail "an ssh failure was reported as a signal"
+expect_results_kept
+
+echo "PASS: run_experiments ($runs runs)"

@@ -26,6 +26,7 @@ std::string filters_usage() {
     << "                     lm: Gaussian sigmas, 0.5..16 (default 1.414,2,2.828)\n"
     << "  --orientations N   gabor (default 4) and lm (default 6): orientations 0, 180/N, ...\n"
     << "  --output FILE      output file (default filters.dat), written atomically\n"
+    << "  --list-banks       print the bank names, one a line, and exit\n"
     << "  --help             show this text\n\n"
     << "Banks:\n"
     << "  default  16 kernels, size 15, each at 0, 45, 90 and 135 degrees: Gabor wavelength 4\n"
@@ -60,6 +61,11 @@ FiltersCommand parse_filters_args(const std::vector<std::string>& args) {
     if (opt == "--help" || opt == "-h") {
       if (tok.has_value) return error("--help takes no value");
       cmd.action = FiltersCommand::Action::kHelp;
+      return cmd;
+    }
+    if (opt == "--list-banks") {
+      if (tok.has_value) return error("--list-banks takes no value");
+      cmd.action = FiltersCommand::Action::kListBanks;
       return cmd;
     }
     const bool known = opt == "--bank" || opt == "--size" || opt == "--scales" ||
@@ -102,6 +108,10 @@ int generate_filters_main(const std::vector<std::string>& args, std::ostream& ou
   const FiltersCommand cmd = parse_filters_args(args);
   if (cmd.action == FiltersCommand::Action::kHelp) {
     out << filters_usage();
+    return 0;
+  }
+  if (cmd.action == FiltersCommand::Action::kListBanks) {
+    for (const std::string& name : bank_names()) out << name << "\n";
     return 0;
   }
   if (cmd.action == FiltersCommand::Action::kError) {

@@ -10,7 +10,7 @@
 namespace gen {
 
 struct FiltersCommand {
-  enum class Action { kRun, kHelp, kError } action = Action::kRun;
+  enum class Action { kRun, kHelp, kListBanks, kError } action = Action::kRun;
   BankParams params;
   std::string output = "filters.dat";
   std::string error;
