@@ -14,6 +14,7 @@
 #include "class.h"
 #include "class_surface.h"
 #include "filters.h"
+#include "program.h"
 #include "response.h"
 #include "training_set.h"
 
@@ -288,4 +289,11 @@ BENCHMARK(BM_fma_peak)->Name("BM_fma_peak_end");
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  keep_freed_memory();  // as the programs do
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
