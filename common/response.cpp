@@ -52,7 +52,7 @@ constexpr unsigned int kSideBySide = 4;
 void variances(const std::vector<double>* buffers, unsigned int count, size_t N, double* out) {
   double sum[kSideBySide] = {0, 0, 0, 0}, acc[kSideBySide] = {0, 0, 0, 0};
   double mean[kSideBySide];
-  const double* r[kSideBySide];
+  const double* r[kSideBySide] = {};
   for (unsigned int b = 0; b < count; b++) r[b] = buffers[b].data();
   const double n = static_cast<double>(static_cast<unsigned int>(N));
   if (count == kSideBySide) {
@@ -72,14 +72,15 @@ void variances(const std::vector<double>* buffers, unsigned int count, size_t N,
       acc[3] = acc[3] + d3 * d3;
     }
   } else {
-    for (unsigned int b = 0; b < count; b++) {
-      for (size_t p = 0; p < N; p++) sum[b] += r[b][p];
-      mean[b] = sum[b] / n;
-      for (size_t p = 0; p < N; p++) {
+    // Fewer buffers: still side by side, each sum in its own order.
+    for (size_t p = 0; p < N; p++)
+      for (unsigned int b = 0; b < count; b++) sum[b] += r[b][p];
+    for (unsigned int b = 0; b < count; b++) mean[b] = sum[b] / n;
+    for (size_t p = 0; p < N; p++)
+      for (unsigned int b = 0; b < count; b++) {
         const double d = r[b][p] - mean[b];
         acc[b] = acc[b] + d * d;
       }
-    }
   }
   for (unsigned int b = 0; b < count; b++) out[b] = acc[b] / n;
 }
