@@ -2,8 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "class_surface.h"
 #include "data_error.h"
@@ -18,17 +23,48 @@ const char* const kSurfaceNames[20] = {"aaa", "aab", "aaj", "aam", "aan", "aao",
                                        "aas", "aba", "abj", "abk", "acc", "acd", "ace",
                                        "adb", "adc", "add", "ade", "adg", "adh"};
 
-Database::Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index* in)
+Database::Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index* in,
+                   unsigned int jobs)
     : K(A), surfaces(new ClassSurface*[A]()), filters(ff) {
-  try {
-    for (unsigned int a = 0; a < A; a++) {
-      std::fprintf(stderr, "Building the database: surface %s\n", s[a]->name);
-      surfaces[a] = new ClassSurface(ff, s[a], static_cast<unsigned int>(KK), in);
+  // Surfaces are handed out in order under the lock that also prints their
+  // line; after a failure no new surface is started.
+  std::vector<std::exception_ptr> errors(A);
+  std::mutex handout;
+  unsigned int next = 0;
+  bool failed = false;
+  auto work = [&] {
+    while (true) {
+      unsigned int a;
+      {
+        std::lock_guard<std::mutex> lock(handout);
+        if (failed || next >= A) return;
+        a = next++;
+        std::fprintf(stderr, "Building the database: surface %s\n", s[a]->name);
+      }
+      try {
+        surfaces[a] = new ClassSurface(ff, s[a], static_cast<unsigned int>(KK), in);
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(handout);
+        errors[a] = std::current_exception();
+        failed = true;
+      }
     }
-  } catch (...) {
-    for (unsigned int a = 0; a < A; a++) delete surfaces[a];
+  };
+  std::vector<std::thread> threads;
+  for (unsigned int t = 1; t < jobs && t < A; t++) {
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads than asked for: the others share the work
+    }
+  }
+  work();
+  for (std::thread& thread : threads) thread.join();
+  for (unsigned int a = 0; a < A; a++) {
+    if (!errors[a]) continue;
+    for (unsigned int b = 0; b < A; b++) delete surfaces[b];
     delete[] surfaces;
-    throw;
+    std::rethrow_exception(errors[a]);
   }
 }
 

@@ -1,11 +1,24 @@
 #include "auxillary.h"
 
+#include <mutex>
+
+namespace {
+
+// The matrix library's m_inverse keeps its workspace in static variables:
+// one call at a time, whatever the thread.
+std::mutex g_inverse;
+
+}  // namespace
+
 MAT* left_inverse(MAT* A) {
   MAT* B = m_get(A->n, A->m);
   MAT* AtA = m_get(A->n, A->n);
   MAT* inverse = m_get(A->n, A->n);
   mtrm_mlt(A, A, AtA);
-  m_inverse(AtA, inverse);
+  {
+    std::lock_guard<std::mutex> lock(g_inverse);
+    m_inverse(AtA, inverse);
+  }
   mmtr_mlt(inverse, A, B);
   m_free(AtA);
   m_free(inverse);
@@ -17,7 +30,10 @@ MAT* right_inverse(MAT* A) {
   MAT* AAt = m_get(A->m, A->m);
   MAT* inverse = m_get(A->m, A->m);
   mmtr_mlt(A, A, AAt);
-  m_inverse(AAt, inverse);
+  {
+    std::lock_guard<std::mutex> lock(g_inverse);
+    m_inverse(AAt, inverse);
+  }
   mtrm_mlt(A, inverse, B);
   m_free(AAt);
   m_free(inverse);

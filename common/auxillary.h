@@ -11,6 +11,9 @@
 
 #include "meschach.h"
 
+// Both inverses may be called from several threads at once: the matrix
+// library's inversion, which keeps static workspaces, runs under a lock.
+//
 // For A of m x n (m >= n, full column rank): the new n x m matrix
 // (A^T A)^-1 A^T, so that result * A is the n x n identity. A singular A^T A
 // stops the run through the matrix library's error handling. Caller frees.

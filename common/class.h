@@ -211,8 +211,12 @@ class Database {
   Filters* filters;         // the bank of every model; shared, never released here
 
   // Builds one model per surface from the same KK training positions,
-  // writing "Building the database: surface <name>" before each.
-  Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index* in);
+  // writing "Building the database: surface <name>" before each, in surface
+  // order. With jobs > 1 that many threads build models side by side (each
+  // model is computed exactly as alone; the bank is only read). When models
+  // fail, the error of the first failing surface is raised.
+  Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index* in,
+           unsigned int jobs = 1);
   // Reads a database file written with a bank of the same F.
   Database(const char* file, Filters* ff);
   ~Database();

@@ -14,6 +14,14 @@ bool have_avx2() {
   return avx2;
 }
 
+size_t padded_stride(unsigned int n) {
+  // A whole number of 64-byte lines, an odd number of 8-element blocks: row
+  // r then starts r * 64 bytes (mod 4096) from row 0 for 64 rows in turn.
+  size_t s = (static_cast<size_t>(n) + 7) / 8 * 8;
+  if ((s / 8) % 2 == 0) s += 8;
+  return s;
+}
+
 void correlate_plain(const MAT* kernel, const MAT* image, double* out) {
   const unsigned int fm = kernel->m, fn = kernel->n;
   const unsigned int rows = image->m - fm + 1, cols = image->n - fn + 1;

@@ -43,4 +43,44 @@ void correlate_avx2(const MAT* kernel, const MAT* image, double* out);
 // True when the fast kernels may use AVX2 on this processor.
 bool have_avx2();
 
+// Four correlations side by side, one in each lane of a vector of four
+// doubles, with the statistics the callers need taken from their outputs.
+// Either four kernels on one input (kKernels: coefficient (k, l) of lane b at
+// coefficients[(k * fn + l) * 4 + b], input element (i, j) at
+// input[i * stride + j]) or one kernel on four inputs (kImages: coefficient
+// (k, l) at coefficients[k * fn + l], element (i, j) of lane b at
+// input[(i * stride + j) * 4 + b]). Every output is the sum of correlation.h
+// in the definition's order.
+enum class LaneMode { kKernels, kImages };
+
+// How a mean is formed from the sum of N outputs: sum / N (the response
+// variance) or sum * (1 / N) (the statistics of a stack, which scale by the
+// reciprocal).
+enum class MeanRule { kDivide, kReciprocal };
+
+struct LaneUnit {
+  const double* coefficients;
+  const double* input;
+  bool covariance;  // also the products of lanes 0, 1 and 2 with every lane
+  // Results, per lane b, all sums over the outputs in row-major order, each
+  // started from 0 and added in that order:
+  double mean[4];         // the sum of the outputs, made a mean by the rule
+  double squares[4];      // the sum of (r - mean)^2
+  double products[3][4];  // [a][b]: the sum of t_a t_b, t = r - mean, over the
+                          // positions where t_a is not zero
+};
+
+// Runs the units in turn over an output region of rows x cols (the kernel
+// fm x fn must fit the input; stride >= cols + fn - 1 in elements). The
+// statistics of one unit are taken while the next one is correlated, so the
+// dependent sums cost little time. Uses AVX2: call only where have_avx2().
+// Safe in several threads at once (each has its own working buffers).
+void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm,
+                          unsigned int fn, unsigned int rows, unsigned int cols, size_t stride,
+                          MeanRule rule);
+
+// A row stride (in elements, at least n) at which rows of a packed copy do
+// not fall on the same first-level cache sets.
+size_t padded_stride(unsigned int n);
+
 #endif

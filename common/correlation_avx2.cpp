@@ -2,6 +2,8 @@
 // without FMA: a fused multiply-add would change the last bits of a sum).
 #include <immintrin.h>
 
+#include <vector>
+
 #include "correlation.h"
 
 namespace {
@@ -100,4 +102,156 @@ void correlate_avx2(const MAT* kernel, const MAT* image, double* out) {
   double const* const* x = image->me;
   unsigned int i = 0;
   for (; i < rows; i += 4) rows_of(f, fm, fn, x, i, cols, out, rows - i < 4 ? rows - i : 4);
+}
+
+namespace {
+
+// P outputs of a row (P up to 12), four lanes each: the twelve accumulators
+// stay in registers. `x` is the input at the block's first output, `c` the
+// coefficients; every lane sums k outer, l inner, from 0.
+template <bool kImages, int P>
+inline void lane_block(const double* c, const double* x, size_t stride, unsigned int fm,
+                       unsigned int fn, double* out) {
+  constexpr size_t kStep = kImages ? 4 : 1;  // elements per input position
+  __m256d acc[P];
+#pragma GCC unroll 12
+  for (int q = 0; q < P; q++) acc[q] = _mm256_setzero_pd();
+  for (unsigned int k = 0; k < fm; k++) {
+    const double* xr = x + k * stride * kStep;
+    const double* cr = c + static_cast<size_t>(k) * fn * (kImages ? 1 : 4);
+    for (unsigned int l = 0; l < fn; l++) {
+      const __m256d cv = kImages ? _mm256_broadcast_sd(cr + l) : _mm256_loadu_pd(cr + 4 * l);
+      const double* xl = xr + l * kStep;
+#pragma GCC unroll 12
+      for (int q = 0; q < P; q++) {
+        const __m256d xv = kImages ? _mm256_loadu_pd(xl + 4 * q) : _mm256_broadcast_sd(xl + q);
+        acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(cv, xv));
+      }
+    }
+  }
+#pragma GCC unroll 12
+  for (int q = 0; q < P; q++) _mm256_storeu_pd(out + 4 * q, acc[q]);
+}
+
+// The running sums of one unit.
+struct Sums {
+  __m256d sum, mean, squares, p0, p1, p2;
+  bool covariance;
+};
+
+Sums fresh(bool covariance) {
+  const __m256d z = _mm256_setzero_pd();
+  return Sums{z, z, z, z, z, z, covariance};
+}
+
+// The first pass over outputs r[0 .. count-1] (four lanes each), in order.
+inline void add_outputs(Sums& s, const double* r, unsigned int count) {
+  for (unsigned int p = 0; p < count; p++) s.sum = _mm256_add_pd(s.sum, _mm256_loadu_pd(r + 4 * p));
+}
+
+// The product t_a t of lane a with every lane, +0 where t_a is zero (adding
+// +0 leaves a sum that started from +0 unchanged, as skipping the term does).
+inline __m256d lane_product(__m256d ta, __m256d t) {
+  const __m256d zero = _mm256_cmp_pd(ta, _mm256_setzero_pd(), _CMP_EQ_OQ);
+  return _mm256_andnot_pd(zero, _mm256_mul_pd(ta, t));
+}
+
+// The second pass over outputs r[0 .. count-1], in order.
+inline void add_deviations(Sums& s, const double* r, unsigned int count) {
+  if (!s.covariance) {
+    for (unsigned int p = 0; p < count; p++) {
+      const __m256d t = _mm256_sub_pd(_mm256_loadu_pd(r + 4 * p), s.mean);
+      s.squares = _mm256_add_pd(s.squares, _mm256_mul_pd(t, t));
+    }
+    return;
+  }
+  for (unsigned int p = 0; p < count; p++) {
+    const __m256d t = _mm256_sub_pd(_mm256_loadu_pd(r + 4 * p), s.mean);
+    s.squares = _mm256_add_pd(s.squares, _mm256_mul_pd(t, t));
+    s.p0 = _mm256_add_pd(s.p0, lane_product(_mm256_permute4x64_pd(t, 0x00), t));
+    s.p1 = _mm256_add_pd(s.p1, lane_product(_mm256_permute4x64_pd(t, 0x55), t));
+    s.p2 = _mm256_add_pd(s.p2, lane_product(_mm256_permute4x64_pd(t, 0xAA), t));
+  }
+}
+
+void store(const Sums& s, LaneUnit& unit) {
+  _mm256_storeu_pd(unit.mean, s.mean);
+  _mm256_storeu_pd(unit.squares, s.squares);
+  _mm256_storeu_pd(unit.products[0], s.p0);
+  _mm256_storeu_pd(unit.products[1], s.p1);
+  _mm256_storeu_pd(unit.products[2], s.p2);
+}
+
+// The units in turn. While unit u is correlated row by row, its first pass
+// follows one row behind and the second pass of unit u - 1 runs over the
+// same row of that unit's outputs: both are chains of dependent additions,
+// and interleaved with the correlation, block by block, they take the
+// adders' idle time. Only the last unit's second pass runs alone.
+template <bool kImages>
+void run_units(LaneUnit* units, size_t count, unsigned int fm, unsigned int fn, unsigned int rows,
+               unsigned int cols, size_t stride, MeanRule rule) {
+  const size_t N = static_cast<size_t>(rows) * cols;
+  thread_local std::vector<double> storage;
+  if (storage.size() < 8 * N) storage.resize(8 * N);
+  double* buffers[2] = {storage.data(), storage.data() + 4 * N};
+  const double n = static_cast<double>(static_cast<unsigned int>(N));
+  const __m256d nv = _mm256_set1_pd(n), inverse = _mm256_set1_pd(1.0 / n);
+  constexpr size_t kStep = kImages ? 4 : 1;
+  Sums previous = fresh(false);
+  for (size_t u = 0; u < count; u++) {
+    double* out = buffers[u & 1];
+    const double* before = buffers[(u + 1) & 1];
+    const bool chained = u > 0;
+    Sums current = fresh(units[u].covariance);
+    const double* c = units[u].coefficients;
+    for (unsigned int i = 0; i < rows; i++) {
+      const double* x = units[u].input + i * stride * kStep;
+      double* o = out + static_cast<size_t>(i) * cols * 4;
+      const double* above = i > 0 ? o - static_cast<size_t>(cols) * 4 : o;
+      const double* back = before + static_cast<size_t>(i) * cols * 4;
+      auto follow = [&](unsigned int j, unsigned int width) {
+        if (i > 0) add_outputs(current, above + 4 * j, width);
+        if (chained) add_deviations(previous, back + 4 * j, width);
+      };
+      unsigned int j = 0;
+      for (; j + 12 <= cols; j += 12) {
+        lane_block<kImages, 12>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+        follow(j, 12);
+      }
+      if (j + 8 <= cols) {
+        lane_block<kImages, 8>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+        follow(j, 8);
+        j += 8;
+      }
+      if (j + 4 <= cols) {
+        lane_block<kImages, 4>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+        follow(j, 4);
+        j += 4;
+      }
+      for (; j < cols; j++) {
+        lane_block<kImages, 1>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+        follow(j, 1);
+      }
+    }
+    add_outputs(current, out + (N - cols) * 4, cols);
+    current.mean = rule == MeanRule::kDivide ? _mm256_div_pd(current.sum, nv)
+                                             : _mm256_mul_pd(current.sum, inverse);
+    if (chained) store(previous, units[u - 1]);
+    previous = current;
+  }
+  if (count > 0) {
+    add_deviations(previous, buffers[(count - 1) & 1], static_cast<unsigned int>(N));
+    store(previous, units[count - 1]);
+  }
+}
+
+}  // namespace
+
+void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm,
+                          unsigned int fn, unsigned int rows, unsigned int cols, size_t stride,
+                          MeanRule rule) {
+  if (mode == LaneMode::kImages)
+    run_units<true>(units, count, fm, fn, rows, cols, stride, rule);
+  else
+    run_units<false>(units, count, fm, fn, rows, cols, stride, rule);
 }

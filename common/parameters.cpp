@@ -2,6 +2,10 @@
 
 #include <cassert>
 #include <cmath>
+#include <vector>
+
+#include "correlation.h"
+#include "matrix_multiple.h"
 
 #include "filters.h"
 
@@ -66,13 +70,82 @@ std::string zero_spread_text(const Filters* bank, int f) {
   return "filter " + std::to_string(f) + " \"" + filter_name(bank, static_cast<u_int>(f)) +
          "\": sigma is 0, so every distance to the model would be infinite or not a number";
 }
+#ifndef TI_PLAIN_KERNELS
+namespace {
+
+// The filtering matrix of the normals and the variances of the filtered
+// images, for every filter of the bank in one sweep: the three normal planes
+// and the K images, packed four to a vector, are correlated with each kernel
+// in turn (lane_statistics_avx2, one kernel on four inputs). The sums are
+// those of distribution_fast and uncorrelated_filter_response_fast, term for
+// term. variances[f * K + k] receives image k's variance under filter f.
+MAT* lane_parameters(MatrixMultiple* normals, MatrixMultiple* images, Filters* fltrs,
+                     std::vector<double>& variances) {
+  for (u_int f = 0; f < fltrs->F; f++)
+    for (unsigned int k = 0; k < 3; k++)
+      check_kernel_fits(fltrs->filters[f], normals->matrices[k], "matrices of a stack");
+  const unsigned int K = images->K, planes = 3 + K, groups = (planes + 3) / 4;
+  const unsigned int m = normals->m, n = normals->n;
+  const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
+  const size_t stride = padded_stride(n);
+  thread_local std::vector<double> packed, coefficients;
+  packed.assign(groups * m * stride * 4, 0.0);
+  for (unsigned int p = 0; p < planes; p++) {
+    const MAT* plane = p < 3 ? normals->matrices[p] : images->matrices[p - 3];
+    double* group = packed.data() + (p / 4) * m * stride * 4;
+    for (unsigned int i = 0; i < m; i++)
+      for (unsigned int j = 0; j < n; j++) group[(i * stride + j) * 4 + p % 4] = plane->me[i][j];
+  }
+  coefficients.resize(static_cast<size_t>(fltrs->F) * fm * fn);
+  std::vector<LaneUnit> units(static_cast<size_t>(fltrs->F) * groups);
+  for (u_int f = 0; f < fltrs->F; f++) {
+    double* c = coefficients.data() + static_cast<size_t>(f) * fm * fn;
+    for (unsigned int k = 0; k < fm; k++)
+      for (unsigned int l = 0; l < fn; l++) c[k * fn + l] = fltrs->filters[f]->me[k][l];
+    for (unsigned int g = 0; g < groups; g++) {
+      LaneUnit& unit = units[f * groups + g];
+      unit.coefficients = c;
+      unit.input = packed.data() + g * m * stride * 4;
+      unit.covariance = g == 0;
+    }
+  }
+  const unsigned int rows = m - fm + 1, cols = n - fn + 1;
+  lane_statistics_avx2(LaneMode::kImages, units.data(), units.size(), fm, fn, rows, cols, stride,
+                       MeanRule::kReciprocal);
+  // The scaling of distribution and uncorrelated_filter_response.
+  const double N = static_cast<double>(rows * cols);
+  MAT* filtering = m_get(fltrs->F, 6);
+  MAT* covariance = m_get(3, 3);
+  variances.resize(static_cast<size_t>(fltrs->F) * K);
+  for (u_int f = 0; f < fltrs->F; f++) {
+    const LaneUnit* unit = &units[f * groups];
+    for (unsigned int a = 0; a < 3; a++)
+      for (unsigned int b = 0; b < 3; b++) covariance->me[a][b] = (1.0 / N) * unit->products[a][b];
+    VEC* row = symmatrix2vector(covariance);
+    for (unsigned int c = 0; c < 6; c++) filtering->me[f][c] = row->ve[c];
+    v_free(row);
+    for (unsigned int k = 0; k < K; k++)
+      variances[f * K + k] = (1.0 / N) * unit[(3 + k) / 4].squares[(3 + k) % 4];
+  }
+  m_free(covariance);
+  return filtering;
+}
+
+}  // namespace
+#endif
 
 MAT* TrainingSet::parameters(Filters* fltrs, VEC* mu, VEC* sigma) {
   check_bank(fltrs);
   MatrixMultiple* normals = build_normals();
   MAT* filtering;
+  std::vector<double> variances;  // filled when the lane kernels ran
   try {
-    filtering = normals->filtering_matrix(fltrs);
+#ifndef TI_PLAIN_KERNELS
+    if (have_avx2())
+      filtering = lane_parameters(normals, images, fltrs, variances);
+    else
+#endif
+      filtering = normals->filtering_matrix(fltrs);
   } catch (...) {
     delete normals;
     throw;
@@ -82,7 +155,13 @@ MAT* TrainingSet::parameters(Filters* fltrs, VEC* mu, VEC* sigma) {
   for (u_int k = 0; k < fltrs->F; k++) {
     MAT* Phi = get_matrix_of_row(filtering, k);
     VEC* x = features(Phi, illumination);
-    VEC* y = images->uncorrelated_filter_response(fltrs->filters[k]);
+    VEC* y;
+    if (variances.empty()) {
+      y = images->uncorrelated_filter_response(fltrs->filters[k]);
+    } else {
+      y = v_get(K);
+      for (unsigned int i = 0; i < K; i++) y->ve[i] = variances[k * K + i];
+    }
     pmtrs(x, y, &mu->ve[k], &sigma->ve[k]);
     m_free(Phi);
     v_free(x);

@@ -1,6 +1,7 @@
 #include "program.h"
 
 #include <dlfcn.h>
+#include <malloc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +82,14 @@ extern "C" int ev_err(char* file, int err_num, int line_num, char* fn_name, int 
 
 const char* program_name() { return g_program; }
 
+void keep_freed_memory() {
+  // The programs allocate and free images and filtered stacks of a few
+  // megabytes over and over; served by mmap and handed back at once, each
+  // would fault in all its pages again every time.
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+}
+
 int run_program(int argc, char** argv, int (*body)(int, char**)) {
   if (argc > 0 && argv[0]) {
     const char* slash = std::strrchr(argv[0], '/');
@@ -88,6 +97,7 @@ int run_program(int argc, char** argv, int (*body)(int, char**)) {
   }
   g_started = true;
   set_err_flag(EF_EXIT);
+  keep_freed_memory();
   int status;
   try {
     status = body(argc, argv);

@@ -8,7 +8,8 @@
 //    to standard output and exit with status 0);
 //  - prints a DataError thrown by any reader as its one line on standard
 //    error and returns 1;
-//  - returns 1 as well when standard output could not be written.
+//  - returns 1 as well when standard output could not be written;
+//  - keeps freed memory for reuse (keep_freed_memory).
 // Numbers are always read and written in the classic "C" locale: no program
 // calls setlocale.
 #ifndef TI_PROGRAM_H
@@ -21,6 +22,10 @@ constexpr int kExitMatrixLib = 3;  // the matrix library stopped the run
 
 // Runs body(argc, argv) as described above and returns its status.
 int run_program(int argc, char** argv, int (*body)(int, char**));
+
+// Keeps freed memory in the process for reuse (large blocks from the heap,
+// no trimming below 256 MiB); run_program calls it, the benchmarks too.
+void keep_freed_memory();
 
 // The program name given to run_program (for messages); "program" before.
 const char* program_name();

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <regex>
 
 #include "test_support.h"
@@ -179,6 +180,36 @@ TEST_F(Experiments, KernelLargerThanTheImagesIsNamedWithBothFiles) {
                    "../../../data/aaa/aaa" +
                        std::to_string(line.set) + "/aaa_45_0.pgm of 64x64");
   }
+}
+
+TEST_F(Experiments, BuildDatabaseGivesTheSameBytesWithAnyNumberOfThreads) {
+  ASSERT_EQ(built_.status, 0) << built_.err;
+  const std::string expected = read_file(w_.work + "/test20.dat");
+  for (const char* jobs : {"1", "2", "3", "7"}) {
+    RunResult r = run({program("build_database"), "--surfaces", "aaa,aab,aaj,aam", "--jobs", jobs,
+                       "--output", "jobs.dat"},
+                      w_.work);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(w_.work + "/jobs.dat"), expected) << jobs;
+    // Progress lines in surface order, as with one thread.
+    std::string lines;
+    for (const std::string& name : kNames) lines += "Building the database: surface " + name + "\n";
+    EXPECT_NE(r.err.find(lines), std::string::npos) << r.err;
+  }
+  // A surface that fails in one of several threads fails the build with its
+  // own message and writes nothing.
+  const std::string image = w_.root + "/data/aaj/aaj0/aaj_45_90.pgm";
+  const std::string whole = read_file(image);
+  write_file(image, whole.substr(0, whole.size() / 2));
+  RunResult r = run({program("build_database"), "--surfaces", "aaa,aab,aaj,aam", "--jobs", "3",
+                     "--output", "broken.dat"},
+                    w_.work);
+  write_file(image, whole);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("aaj_45_90.pgm"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::ifstream(w_.work + "/broken.dat").good());
+  EXPECT_EQ(run({program("build_database"), "--jobs", "0"}, w_.work).status, 2);
 }
 
 TEST_F(Experiments, FailedBuildLeavesTheOldDatabase) {

@@ -104,14 +104,16 @@ TEST(image_response, KernelLargerThanTheImageIsRefused) {
 
 TEST(image_response, FastEqualsPlainBitForBit) {
   // Kernel and image sizes that exercise every block and tail of the fast
-  // kernels, and a bank whose size is not a multiple of the filters done
-  // side by side.
+  // kernels, and bank sizes of one group of four kernels or several (whose
+  // sums run beside the next group's correlation), with and without the
+  // kernels left over.
   TempDir dir;
-  for (int M : {3, 5, 13}) {
+  const struct { int M, F; } banks[] = {{3, 7}, {5, 4}, {7, 1}, {13, 9}, {15, 8}, {31, 6}};
+  for (auto [M, F] : banks) {
     std::vector<Kernel> kernels;
     std::mt19937 g(M);
     std::uniform_real_distribution<double> u(-1, 1);
-    for (int k = 0; k < 7; k++) {
+    for (int k = 0; k < F; k++) {
       Kernel kernel(M, std::vector<double>(M));
       for (auto& row : kernel)
         for (double& v : row) v = u(g);
@@ -120,11 +122,11 @@ TEST(image_response, FastEqualsPlainBitForBit) {
     write_bank(dir / "bank.dat", kernels);
     Filters bank((dir / "bank.dat").c_str());
     bank.normalise();
-    for (unsigned size : {M + 0u, M + 3u, 30u, 47u}) {
+    for (unsigned size : {M + 0u, M + 3u, M + 17u, 47u}) {
       MAT* image = random_matrix(size, size + 5, size);
       VEC* fast = image_response(&bank, image);
       VEC* plain = image_response_plain(&bank, image);
-      for (unsigned k = 0; k < 7; k++) {
+      for (unsigned k = 0; k < static_cast<unsigned>(F); k++) {
         ASSERT_EQ(std::memcmp(&fast->ve[k], &plain->ve[k], sizeof(double)), 0)
             << "M " << M << " size " << size << " filter " << k;
         const double single = variance_of_filtered_values(bank.filters[k], image);

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "data_error.h"
+#include "matrix_multiple.h"
 #include "parameters.h"
 #include "surface.h"
 #include "test_support.h"
@@ -152,6 +153,52 @@ TEST_F(TrainingSetTest, ModelIsExactOnLinearImagesAndNotOnClippedOnes) {
   v_free(mu);
   v_free(sigma);
   delete[] in;
+}
+
+TEST_F(TrainingSetTest, ParametersEqualThePlainDefinitionBitForBit) {
+  // The plain pieces (normals, covariance of the filtered normals, variances
+  // of the filtered images) against parameters(), with 12 and with 3 images
+  // (the fast version packs 3 + K planes four to a vector).
+  TempDir bank_dir;
+  const int three[3] = {0, 4, 8};
+  for (unsigned K : {12u, 3u}) {
+    for (int M : {3, 7}) {
+      write_bank(bank_dir / "bank.dat", test_kernels(5, M));
+      Filters bank((bank_dir / "bank.dat").c_str());
+      bank.normalise();
+      Index* in = tilts(0, 0, K, K == 12 ? kAll : three);
+      TrainingSet t(K, surface_.get(), in);
+      VEC* mu = v_get(5);
+      VEC* sigma = v_get(5);
+      MAT* P = t.parameters(&bank, mu, sigma);
+      MatrixMultiple* normals = build_normals_plain(&t);
+      for (unsigned f = 0; f < 5; f++) {
+        MatrixMultiple* filtered = normals->filter(bank.filters[f]);
+        VEC* mean = v_get(3);
+        MAT* cov = m_get(3, 3);
+        distribution_plain(filtered, mean, cov);
+        VEC* row = symmatrix2vector(cov);
+        EXPECT_EQ(std::memcmp(P->me[f], row->ve, 6 * sizeof(double)), 0)
+            << K << " " << M << " " << f;
+        MAT* Phi = get_matrix_of_row(P, f);
+        VEC* x = features(Phi, t.illumination);
+        VEC* y = uncorrelated_filter_response_plain(t.images, bank.filters[f]);
+        double m, s;
+        pmtrs(x, y, &m, &s);
+        EXPECT_EQ(std::memcmp(&m, &mu->ve[f], sizeof m), 0) << K << " " << M << " " << f;
+        EXPECT_EQ(std::memcmp(&s, &sigma->ve[f], sizeof s), 0) << K << " " << M << " " << f;
+        delete filtered;
+        m_free(cov);
+        m_free(Phi);
+        for (VEC* v : {mean, row, x, y}) v_free(v);
+      }
+      delete normals;
+      m_free(P);
+      v_free(mu);
+      v_free(sigma);
+      delete[] in;
+    }
+  }
 }
 
 TEST_F(TrainingSetTest, TooFewOrCoplanarLightsAreRefused) {

@@ -2,10 +2,13 @@
 // from the surfaces' training images and writes the database file.
 //
 // Run in an experiment working directory (images at ../../../data/...).
+#include <sched.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "class.h"
@@ -37,6 +40,8 @@ void usage(FILE* f) {
                "                    write the database even when a model's sigma is written\n"
                "                    as 0 (every distance to that model is then infinite or\n"
                "                    not a number); without it such a database is refused\n"
+               "  --jobs N          build N models at a time, one per thread (default: one per\n"
+               "                    core this process may use); the file is the same for any N\n"
                "  -h, --help        show this help\n");
 }
 
@@ -76,11 +81,21 @@ std::vector<std::string> zero_sigmas(const ClassSurface* model, const Filters* b
   return found;
 }
 
+// The cores this process may run on.
+unsigned int available_cores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+    return static_cast<unsigned int>(CPU_COUNT(&set));
+  const unsigned int n = std::thread::hardware_concurrency();
+  return n > 0 ? n : 1;
+}
+
 int build_database(int argc, char** argv) {
   std::string bank_file = "filters.dat", output = "test20.dat";
   std::vector<std::string> names(kSurfaceNames, kSurfaceNames + 20);
   long set = 0;
   bool allow_zero_sigma = false;
+  unsigned int jobs = available_cores();
   for (int a = 1; a < argc; a++) {
     std::string arg = argv[a];
     auto value = [&](std::string& into) {
@@ -113,6 +128,13 @@ int build_database(int argc, char** argv) {
       set = std::strtol(v.c_str(), &end, 10);
       if (v.empty() || *end != '\0' || set < 0 || set > 999)
         return bad_argument("--set needs a whole number from 0 to 999, not \"" + v + "\"");
+    } else if (arg == "--jobs") {
+      if (!value(v)) return bad_argument("--jobs needs a number");
+      char* end;
+      const long n = std::strtol(v.c_str(), &end, 10);
+      if (v.empty() || *end != '\0' || n < 1 || n > 1024)
+        return bad_argument("--jobs needs a whole number from 1 to 1024, not \"" + v + "\"");
+      jobs = static_cast<unsigned int>(n);
     } else {
       return bad_argument("unknown argument \"" + arg + "\"");
     }
@@ -136,7 +158,8 @@ int build_database(int argc, char** argv) {
   try {
     for (const std::string& n : names)
       surfaces.push_back(new Surface(static_cast<unsigned int>(set + 1), 1, s, 12, t, n.c_str()));
-    Database database(static_cast<unsigned int>(surfaces.size()), surfaces.data(), &bank, 12, in);
+    Database database(static_cast<unsigned int>(surfaces.size()), surfaces.data(), &bank, 12, in,
+                      jobs);
     std::vector<std::string> zeros;
     for (u_int k = 0; k < database.K; k++) {
       std::vector<std::string> found = zero_sigmas(database.surfaces[k], &bank);
