@@ -103,9 +103,12 @@ TEST(Locale, NumbersAreTheSameUnderACommaDecimalLocale) {
   RunResult row_c = run({program("classify_experiment"), "1"}, w.work);
   RunResult row_de = run({program("classify_experiment"), "1"}, w.work, german);
   EXPECT_EQ(row_c.status, 0) << row_c.err;
+  EXPECT_EQ(row_de.status, 0) << row_de.err;
   EXPECT_EQ(row_c.out, row_de.out);
   RunResult dir_c = run({program("direction_experiment"), "aab"}, w.work);
   RunResult dir_de = run({program("direction_experiment"), "aab"}, w.work, german);
+  EXPECT_EQ(dir_c.status, 0) << dir_c.err;
+  EXPECT_EQ(dir_de.status, 0) << dir_de.err;
   EXPECT_EQ(dir_c.out, dir_de.out);
   EXPECT_NE(dir_c.out.find("."), std::string::npos);
 }
