@@ -40,7 +40,9 @@ void correlate_blocked(const MAT* kernel, const MAT* image, double* out);
 // AVX2.
 void correlate_avx2(const MAT* kernel, const MAT* image, double* out);
 
-// True when the fast kernels may use AVX2 on this processor.
+// True when the fast kernels may use AVX2 on this processor, unless the
+// environment holds TI_PORTABLE_KERNELS=1 (read once): then false, so that
+// the portable versions run.
 bool have_avx2();
 
 // Four correlations side by side, one in each lane of a vector of four

@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "correlation.h"
-#include "matrix_multiple.h"
-
 #include "filters.h"
+#include "matrix_multiple.h"
 
 double feature(MAT* Phi, VEC* L) {
   assert(Phi->m == L->dim && Phi->n == L->dim);

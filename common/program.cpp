@@ -90,13 +90,17 @@ void keep_freed_memory() {
   mallopt(M_TRIM_THRESHOLD, 256 << 20);
 }
 
-int run_program(int argc, char** argv, int (*body)(int, char**)) {
-  if (argc > 0 && argv[0]) {
-    const char* slash = std::strrchr(argv[0], '/');
-    g_program = slash ? slash + 1 : argv[0];
+void handle_matrix_library_errors(const char* name) {
+  if (name) {
+    const char* slash = std::strrchr(name, '/');
+    g_program = slash ? slash + 1 : name;
   }
   g_started = true;
   set_err_flag(EF_EXIT);
+}
+
+int run_program(int argc, char** argv, int (*body)(int, char**)) {
+  handle_matrix_library_errors(argc > 0 ? argv[0] : nullptr);
   keep_freed_memory();
   int status;
   try {

@@ -30,4 +30,11 @@ void keep_freed_memory();
 // The program name given to run_program (for messages); "program" before.
 const char* program_name();
 
+// The matrix-library half of run_program, for a main that is not one of the
+// programs (the test programs): from this call on, an error of the library
+// ends the process with one line on standard error naming `name` and status
+// kExitMatrixLib, and a warning is one line on standard error. `name` must
+// outlive the process.
+void handle_matrix_library_errors(const char* name);
+
 #endif

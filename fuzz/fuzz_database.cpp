@@ -13,7 +13,7 @@
 #include "class.h"
 #include "class_surface.h"
 #include "data_error.h"
-#include "fuzz_support.h"  // first: its system headers before the library's
+#include "fuzz_support.h"
 #include "read_write_database.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "class.h"
 #include "data_error.h"
 #include "filters.h"
-#include "fuzz_support.h"  // first: its system headers before the library's
+#include "fuzz_support.h"
 
 namespace {
 

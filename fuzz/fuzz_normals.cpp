@@ -8,7 +8,7 @@
 
 #include "class.h"
 #include "data_error.h"
-#include "fuzz_support.h"  // first: its system headers before the library's
+#include "fuzz_support.h"
 #include "matrix_multiple.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "data_error.h"
-#include "fuzz_support.h"  // first: its system headers before the library's
+#include "fuzz_support.h"
 #include "surface.h"
 
 namespace {

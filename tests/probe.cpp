@@ -1,7 +1,9 @@
 // probe KIND FILE...: runs one reader of the system on a file, as the
 // programs do, and prints a short summary of what it read. The tests use it
-// to meet every reader's error paths as a user does.
+// to meet every reader's error paths as a user does, and a few deliberate
+// faults (matrix library, sanitizers) to meet their handling.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "class.h"
@@ -10,6 +12,8 @@
 #include "surface.h"
 
 namespace {
+
+void* volatile g_kept;
 
 int probe(int argc, char** argv) {
   if (argc < 2) return 2;
@@ -46,6 +50,13 @@ int probe(int argc, char** argv) {
     MAT* b = m_get(2, 2);
     m_inverse(a, b);
     std::printf("not stopped\n");
+  } else if (std::strcmp(kind, "leak") == 0) {
+    // Deliberate faults, for the test that sanitized runs report them.
+    g_kept = std::malloc(64);
+    g_kept = nullptr;
+  } else if (std::strcmp(kind, "overflow") == 0 && argc == 3) {
+    const int n = std::atoi(argv[2]);
+    std::printf("%d\n", n + 1);
   } else {
     return 2;
   }

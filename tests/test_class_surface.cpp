@@ -123,6 +123,15 @@ TEST(feature_vector, ColumnsOfPhiForAxisLights) {
   m_free(Phi);
 }
 
+// Assertions stay active in every build type, Release included.
+TEST(feature_vectorDeathTest, ViolatedPreconditionIsAnAssertion) {
+  MAT* Phi = matrix({{1, 2, 3, 4, 5}});
+  VEC* z = vector({0, 0, 1});
+  EXPECT_DEATH(feature_vector(Phi, z), "Assertion `Phi->n == 6' failed");
+  v_free(z);
+  m_free(Phi);
+}
+
 TEST(delta, ZeroAtThePredictionAndEuclideanWithUnitSpread) {
   MAT* Phi = matrix({{1, 0, 0, 1, 0, 1}, {2, 0, 0, 0, 0, 3}});
   VEC* L = vector({0.6, 0, 0.8});

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
@@ -45,6 +46,38 @@ std::string model_text(const std::string& name, int F, double p, double mu, doub
     text += number;
   }
   return text + "\n";
+}
+
+// While the object lives, no file can grow past `bytes`, for root as well:
+// a write past the limit fails with EFBIG (SIGXFSZ is ignored meanwhile).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) ADD_FAILURE() << "setrlimit failed";
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_;
+  void (*handler_)(int);
+};
+
+// The names in a folder, sorted.
+std::vector<std::string> files_in(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 RunResult probe_database(const TempDir& dir, const std::string& content, int F = 2) {
@@ -171,25 +204,29 @@ TEST(Database, WriterRefusesNamesThatCannotBeReadBack) {
 }
 
 TEST(Database, WriteErrorLeavesTheOldFileAndNoTemporary) {
-  if (geteuid() == 0) {
-    // Root writes into read-only folders; a full device fails for everyone.
-    TempDir dir;
-    write_file(dir / "db.dat", kExample);
-    Filters bank(write_bank_of(dir, 2).c_str());
-    Database db((dir / "db.dat").c_str(), &bank);
-    EXPECT_THROW(db.output("/dev/full/test20.dat"), DataError);
-    return;
-  }
   TempDir dir;
   write_file(dir / "db.dat", kExample);
   Filters bank(write_bank_of(dir, 2).c_str());
   Database db((dir / "db.dat").c_str(), &bank);
-  make_dirs(dir / "locked");
-  write_file(dir / "locked/test20.dat", "old\n");
-  chmod((dir / "locked").c_str(), 0555);
-  EXPECT_THROW(db.output((dir / "locked/test20.dat").c_str()), DataError);
-  EXPECT_EQ(read_file(dir / "locked/test20.dat"), "old\n");
-  chmod((dir / "locked").c_str(), 0755);
+  make_dirs(dir / "out");
+  const std::string target = dir / "out/test20.dat";
+  write_file(target, "old\n");
+  {
+    // A write error that root meets as well: the file size limit.
+    FileSizeLimit limit(16);
+    try {
+      db.output(target.c_str());
+      ADD_FAILURE() << "no error";
+    } catch (const DataError& e) {
+      EXPECT_NE(std::string(e.what()).find(target + ": cannot write the file"), std::string::npos)
+          << e.what();
+    }
+  }
+  EXPECT_EQ(read_file(target), "old\n");
+  EXPECT_EQ(files_in(dir / "out"), std::vector<std::string>{"test20.dat"});
+  // A folder that is a file (ENOTDIR, for root too): nothing is made.
+  EXPECT_THROW(db.output((dir / "db.dat/test20.dat").c_str()), DataError);
+  EXPECT_EQ(read_file(dir / "db.dat"), kExample);
 }
 
 namespace {

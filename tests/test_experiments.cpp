@@ -105,13 +105,15 @@ TEST_F(Experiments, FastAndPlainProgramsGiveTheSameBytes) {
   for (int number = 0; number < 4; number++) {
     RunResult fast = run({program("classify_experiment"), std::to_string(number)}, w_.work);
     RunResult plain = run({program("classify_experiment_plain"), std::to_string(number)}, w_.work);
-    EXPECT_EQ(fast.status, 0);
+    EXPECT_EQ(fast.status, 0) << fast.err;
+    EXPECT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(fast.out, plain.out);
   }
   for (const char* name : {"aaa", "aan", "aao"}) {
     RunResult fast = run({program("direction_experiment"), name}, w_.work);
     RunResult plain = run({program("direction_experiment_plain"), name}, w_.work);
-    EXPECT_EQ(fast.status, 0);
+    EXPECT_EQ(fast.status, 0) << fast.err;
+    EXPECT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(fast.out, plain.out);
   }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 
@@ -100,6 +101,14 @@ TEST(image_response, KernelLargerThanTheImageIsRefused) {
   MAT* image = m_get(6, 20);
   EXPECT_THROW(image_response(&bank, image), DataError);
   m_free(image);
+}
+
+// ctest runs the kernel tests once as they are and once with
+// TI_PORTABLE_KERNELS=1, so that both paths are met on an AVX2 processor.
+TEST(have_avx2, FollowsTheProcessorUnlessThePortablePathIsForced) {
+  const char* portable = std::getenv("TI_PORTABLE_KERNELS");
+  const bool forced = portable && std::string(portable) == "1";
+  EXPECT_EQ(have_avx2(), !forced && __builtin_cpu_supports("avx2"));
 }
 
 TEST(image_response, FastEqualsPlainBitForBit) {

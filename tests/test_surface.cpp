@@ -96,8 +96,10 @@ TEST(skip_pgm_header, CommentsAndMaximumValueChangeNothing) {
   EXPECT_EQ(plain.out, "3 2 268\n");
   RunResult commented =
       probe_pgm(dir, "P5\n# one\n#" + std::string(5000, 'c') + "\n3 2\n100\n" + raster);
+  EXPECT_EQ(commented.status, 0) << commented.err;
   EXPECT_EQ(commented.out, plain.out) << commented.err;
   RunResult extra = probe_pgm(dir, "P5\n3 2 trailing words\n255\n" + raster + "more bytes");
+  EXPECT_EQ(extra.status, 0) << extra.err;
   EXPECT_EQ(extra.out, plain.out) << extra.err;
 }
 

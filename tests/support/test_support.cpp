@@ -266,7 +266,15 @@ InDirectory::~InDirectory() {
     std::fprintf(stderr, "cannot return to %s\n", previous_.c_str());
 }
 
-std::string program(const std::string& name) { return std::string(TI_BIN_DIR) + "/" + name; }
+std::string program(const std::string& name) {
+#ifdef TI_PLAIN_PROGRAMS_ARE_THE_PROGRAMS
+  const std::string suffix = "_plain";
+  if (name.size() > suffix.size() &&
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+    return std::string(TI_BIN_DIR) + "/" + name.substr(0, name.size() - suffix.size());
+#endif
+  return std::string(TI_BIN_DIR) + "/" + name;
+}
 
 MAT* matrix(const std::vector<std::vector<double>>& rows) {
   MAT* m = m_get(rows.size(), rows.empty() ? 0 : rows[0].size());

@@ -91,6 +91,8 @@ class InDirectory {
 };
 
 // Path of a built program, from the directory the test binary was built in.
+// In a build with TI_PLAIN_KERNELS=ON the programs are the plain versions, so
+// "X_plain" is X there.
 std::string program(const std::string& name);
 
 // A new matrix from nested rows. Caller frees.
