@@ -44,7 +44,7 @@ bool parse_set(const std::string& text, unsigned int* value) {
     if (c < '0' || c > '9') return false;
     v = v * 10 + static_cast<unsigned>(c - '0');
   }
-  if (v > 4294967295ull) return false;
+  if (v > 2147483647ull) return false;
   *value = static_cast<unsigned int>(v);
   return true;
 }
@@ -127,7 +127,7 @@ Manifest::Manifest(const std::string& f) : file(f) {
            why);
     const std::string& set = fields[column("set")];
     if (!parse_set(set, &image.set))
-      fail(line, "the set " + quoted(set) + " is not a whole number from 0 to 4294967295");
+      fail(line, "the set " + quoted(set) + " is not a whole number from 0 to 2147483647");
     image.image = fields[column("image")];
     if (image.image.empty() || image.image.find('\0') != std::string::npos)
       fail(line, "the image " + quoted(image.image) + " is not a file name");

@@ -1,7 +1,9 @@
 // build_database: builds the surface models of the classification database
 // from the surfaces' training images and writes the database file.
 //
-// Run in an experiment working directory (images at ../../../data/...).
+// Run in an experiment working directory (images at ../../../data/...), or
+// given a manifest that lists the images and their lights.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,8 @@
 #include "class.h"
 #include "classification_test.h"
 #include "data_error.h"
+#include "image.h"
+#include "manifest.h"
 #include "program.h"
 #include "read_write_database.h"
 #include "surface.h"
@@ -32,6 +36,12 @@ void usage(FILE* f) {
                "  --surfaces LIST   comma-separated surface names, in class order (default the\n"
                "                    20 surfaces of classify_experiment, in its order)\n"
                "  --set Q           image set the models are built from (default 0)\n"
+               "  --manifest FILE   build from the images of a manifest instead (CSV with the\n"
+               "                    columns surface,set,image and slant,tilt or x,y,z; see the\n"
+               "                    README): one model per surface with images of set Q, in the\n"
+               "                    order the surfaces first appear; not with --surfaces\n"
+               "  --srgb            with --manifest: undo the sRGB transfer curve of the\n"
+               "                    images first\n"
                "  -h, --help        show this help\n");
 }
 
@@ -70,10 +80,45 @@ void warn_zero_sigma(const ClassSurface* model, const Filters* bank) {
   }
 }
 
+// The models of every surface of the manifest with images of set q, in
+// the order the surfaces first appear; each set is checked before any image
+// is read.
+int build_from_manifest(const std::string& file, long set, const ImageOptions& options,
+                        Filters* bank, const std::string& output) {
+  const Manifest manifest(file);
+  const unsigned int q = static_cast<unsigned int>(set);
+  std::vector<std::string> names;
+  for (const std::string& surface : manifest.surfaces) {
+    const std::vector<size_t> images = manifest.set_of(surface, q);
+    if (images.empty()) continue;
+    check_model_set(manifest, images);
+    names.push_back(surface);
+  }
+  if (names.empty()) data_error(file, 0, "the manifest lists no image of set " + std::to_string(q));
+  std::vector<ClassSurface*> models;
+  try {
+    for (const std::string& name : names) {
+      std::fprintf(stderr, "Building the database: surface %s\n", name.c_str());
+      models.push_back(manifest_model(manifest, name, q, bank, options));
+    }
+  } catch (...) {
+    for (ClassSurface* model : models) delete model;
+    throw;
+  }
+  Database database(static_cast<unsigned int>(models.size()), models.data(), bank);
+  for (u_int k = 0; k < database.K; k++) warn_zero_sigma(database.surfaces[k], bank);
+  database.output(output.c_str());
+  std::fprintf(stderr, "build_database: wrote %u models to %s\n", database.K, output.c_str());
+  return 0;
+}
+
 int build_database(int argc, char** argv) {
-  std::string bank_file = "filters.dat", output = "test20.dat";
+  std::string bank_file = "filters.dat", output = "test20.dat", manifest;
   std::vector<std::string> names(kSurfaceNames, kSurfaceNames + 20);
   long set = 0;
+  bool listed = false, have_set = false;
+  std::string set_text;
+  ImageOptions options;
   for (int a = 1; a < argc; a++) {
     std::string arg = argv[a];
     auto value = [&](std::string& into) {
@@ -92,6 +137,7 @@ int build_database(int argc, char** argv) {
     } else if (arg == "--surfaces") {
       if (!value(v)) return bad_argument("--surfaces needs a list of names");
       names = split(v);
+      listed = true;
       for (const std::string& n : names) {
         std::string why = unreadable_name(n.c_str());
         if (n.find('/') != std::string::npos) why = "it holds '/'";
@@ -99,15 +145,30 @@ int build_database(int argc, char** argv) {
         if (!why.empty()) return bad_argument("unusable surface name \"" + n + "\": " + why);
       }
     } else if (arg == "--set") {
-      if (!value(v)) return bad_argument("--set needs a number");
-      char* end;
-      set = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || set < 0 || set > 999)
-        return bad_argument("--set needs a whole number from 0 to 999, not \"" + v + "\"");
+      if (!value(set_text)) return bad_argument("--set needs a number");
+      have_set = true;
+    } else if (arg == "--manifest") {
+      if (!value(manifest) || manifest.empty()) return bad_argument("--manifest needs a file");
+    } else if (arg == "--srgb") {
+      options.srgb = true;
     } else {
       return bad_argument("unknown argument \"" + arg + "\"");
     }
   }
+
+  if (!manifest.empty() && listed)
+    return bad_argument("--surfaces and --manifest exclude each other");
+  if (have_set) {
+    // A manifest's sets are not held to the three digits of the image folders.
+    const long largest = manifest.empty() ? 999 : 2147483647;
+    char* end;
+    errno = 0;
+    set = std::strtol(set_text.c_str(), &end, 10);
+    if (set_text.empty() || *end != '\0' || set < 0 || set > largest || errno == ERANGE)
+      return bad_argument("--set needs a whole number from 0 to " + std::to_string(largest) +
+                          ", not \"" + set_text + "\"");
+  }
+  if (manifest.empty() && options.srgb) return bad_argument("--srgb goes with --manifest only");
 
   u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
   u_int s[1] = {45};
@@ -115,6 +176,14 @@ int build_database(int argc, char** argv) {
 
   Filters bank(bank_file.c_str());
   bank.normalise();
+  if (!manifest.empty()) {
+    std::fprintf(stderr,
+                 "build_database: bank %s (%u filters of %ux%u), manifest %s, image set %ld, "
+                 "output %s\n",
+                 bank_file.c_str(), bank.F, bank.filters[0]->m, bank.filters[0]->n,
+                 manifest.c_str(), set, output.c_str());
+    return build_from_manifest(manifest, set, options, &bank, output);
+  }
   std::fprintf(stderr,
                "build_database: bank %s (%u filters of %ux%u), %zu surfaces, image set %ld, "
                "output %s\n",
