@@ -182,18 +182,19 @@ void Manifest::fail(long line, const std::string& message, const std::string& de
 
 MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
                          const ImageOptions& options) {
-  GreyImage grey;
+  // The levels go straight into the matrix, whose rows lie one after the
+  // other in one block.
+  MatrixOwner matrix;
   try {
-    grey = read_grey_image(image.path, options);
+    read_grey_image(image.path, options, [&matrix](int width, int height) {
+      matrix.reset(m_get(static_cast<unsigned>(height), static_cast<unsigned>(width)));
+      return matrix->base;
+    });
   } catch (const DataError& e) {
     manifest.fail(image.line, "cannot read the image " + quoted(image.image),
                   without_line_break(e.what()));
   }
-  MAT* matrix = m_get(static_cast<unsigned>(grey.height), static_cast<unsigned>(grey.width));
-  for (int i = 0; i < grey.height; i++)
-    std::memcpy(matrix->me[i], grey.pixels.data() + static_cast<size_t>(i) * grey.width,
-                sizeof(double) * grey.width);
-  return matrix;
+  return matrix.release();
 }
 
 VEC* manifest_image_response(const Manifest& manifest, const ManifestImage& image, Filters* bank,

@@ -363,12 +363,10 @@ double sample(const Raster& r, size_t p, int channel) {
   }
 }
 
-GreyImage grey_levels(const Raster& r, const ImageOptions& options, const std::string& path) {
-  GreyImage image;
-  image.width = r.width;
-  image.height = r.height;
+// Writes the grey levels of the raster into out[0 .. width * height - 1].
+void grey_levels(const Raster& r, const ImageOptions& options, const std::string& path,
+                 double* out) {
   const size_t pixels = static_cast<size_t>(r.width) * r.height;
-  image.pixels.resize(pixels);
   const int colours = r.channels >= 3 ? 3 : 1;
   for (size_t p = 0; p < pixels; p++) {
     double level[3];
@@ -381,10 +379,8 @@ GreyImage grey_levels(const Raster& r, const ImageOptions& options, const std::s
       else
         level[c] = r.is_float ? v * 255 : v / r.maxval * 255;
     }
-    image.pixels[p] =
-        colours == 3 ? 0.2126 * level[0] + 0.7152 * level[1] + 0.0722 * level[2] : level[0];
+    out[p] = colours == 3 ? 0.2126 * level[0] + 0.7152 * level[1] + 0.0722 * level[2] : level[0];
   }
-  return image;
 }
 
 struct File {
@@ -396,7 +392,8 @@ struct File {
 
 }  // namespace
 
-GreyImage read_grey_image(const std::string& path, const ImageOptions& options) {
+void read_grey_image(const std::string& path, const ImageOptions& options,
+                     const std::function<double*(int, int)>& storage) {
   File file;
   file.f = std::fopen(path.c_str(), "rb");
   if (!file.f) fail(path, "cannot open the image", std::strerror(errno));
@@ -405,9 +402,23 @@ GreyImage read_grey_image(const std::string& path, const ImageOptions& options) 
   std::rewind(file.f);
   for (const Format& format : formats())
     for (const std::string& signature : format.signatures)
-      if (got >= signature.size() && std::memcmp(head, signature.data(), signature.size()) == 0)
-        return grey_levels(format.read(path, file.f), options, path);
+      if (got >= signature.size() && std::memcmp(head, signature.data(), signature.size()) == 0) {
+        const Raster raster = format.read(path, file.f);
+        grey_levels(raster, options, path, storage(raster.width, raster.height));
+        return;
+      }
   fail(path, "not an image of a known format", image_format_names() + " are read");
+}
+
+GreyImage read_grey_image(const std::string& path, const ImageOptions& options) {
+  GreyImage image;
+  read_grey_image(path, options, [&image](int width, int height) {
+    image.width = width;
+    image.height = height;
+    image.pixels.resize(static_cast<size_t>(width) * height);
+    return image.pixels.data();
+  });
+  return image;
 }
 
 std::string image_format_names() {

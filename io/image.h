@@ -17,6 +17,7 @@
 #ifndef TI_IMAGE_H
 #define TI_IMAGE_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,12 @@ constexpr long kMaxImagePixels = 1L << 26;
 // Reads the image at `path`. A missing, unknown, damaged or unsupported file
 // raises a DataError whose text begins with the path.
 GreyImage read_grey_image(const std::string& path, const ImageOptions& options = ImageOptions());
+
+// The same into storage of the caller's: storage(width, height) is called
+// once the size is known and returns room for width * height levels, row by
+// row.
+void read_grey_image(const std::string& path, const ImageOptions& options,
+                     const std::function<double*(int, int)>& storage);
 
 // The formats read, for messages and help: "PGM/PPM, PNG, TIFF".
 std::string image_format_names();

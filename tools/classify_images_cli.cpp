@@ -122,6 +122,7 @@ int classify_images(int argc, char** argv) {
   Options o;
   const int status = parse(argc, argv, &o);
   if (status >= 0) return status;
+  keep_released_memory();
 
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));

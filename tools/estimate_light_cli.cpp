@@ -124,6 +124,7 @@ int estimate_light(int argc, char** argv) {
   Options o;
   const int status = parse(argc, argv, &o);
   if (status >= 0) return status;
+  keep_released_memory();
 
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));

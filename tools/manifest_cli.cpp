@@ -1,5 +1,7 @@
 #include "manifest_cli.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -74,6 +76,18 @@ Progress progress_lines(const char* program) {
     if (done == total || done * 10 / total != (done - 1) * 10 / total)
       std::fprintf(stderr, "%s: %zu/%zu %s\n", program, done, total, what);
   };
+}
+
+// Every image, and every filtered copy of it, is a block of a few MiB that
+// is allocated and released again for each image. glibc's defaults would
+// return such blocks to the system and take them back each time, touching
+// every page anew; that made a third of the run time. Blocks up to 32 MiB
+// (glibc's largest setting) now come from the heap, which keeps up to
+// 512 MiB of released memory. The peak resident size does not change: it
+// is the memory in use at once.
+void keep_released_memory() {
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 512 << 20);
 }
 
 void write_csv(const std::string& text, AtomicOutput* output) {

@@ -45,6 +45,10 @@ std::string shared_option_usage();
 // tenth of the work and at its end.
 Progress progress_lines(const char* program);
 
+// Keeps memory that is released in the process for the next image instead
+// of handing it back to the system (call once, first).
+void keep_released_memory();
+
 // Writes the CSV text to the atomic output, or to standard output without
 // one.
 void write_csv(const std::string& text, AtomicOutput* output);
