@@ -436,4 +436,22 @@ TEST(ManifestCommands, OtherNamesCountsAndLights) {
   }
   EXPECT_EQ(rows, 24);
   EXPECT_GE(near, 18) << estimated.out;
+
+  // A space of the eight lights at slant 50 alone: every estimate is one of
+  // them, and the share of better ones a multiple of 1/8.
+  RunResult eight = run({program("estimate_light"), "--manifest", "m.csv", "--model-set", "0",
+                         "--test-set", "1", "--space", "8,40,41,1,1,2,1"},
+                        dir.path());
+  ASSERT_EQ(eight.status, 0) << eight.err;
+  std::stringstream estimates(eight.out);
+  std::getline(estimates, line);
+  while (std::getline(estimates, line)) {
+    std::stringstream fields(line.substr(line.find(',', line.find("photos/")) + 1));
+    std::vector<double> v;
+    for (std::string f; std::getline(fields, f, ',');) v.push_back(std::stod(f));
+    ASSERT_EQ(v.size(), 11u) << line;
+    EXPECT_NEAR(v[5], 50, 1e-9) << line;
+    EXPECT_NEAR(std::remainder(v[6], 45), 0, 1e-9) << line;
+    EXPECT_EQ(v[9] * 8, std::round(v[9] * 8)) << line;
+  }
 }
