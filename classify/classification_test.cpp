@@ -68,6 +68,11 @@ Database::Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index
   }
 }
 
+Database::Database(unsigned int A, ClassSurface* const* models, Filters* ff)
+    : K(A), surfaces(new ClassSurface*[A]), filters(ff) {
+  for (unsigned int a = 0; a < A; a++) surfaces[a] = models[a];
+}
+
 Database::~Database() {
   if (surfaces) {
     for (u_int a = 0; a < K; a++) delete surfaces[a];

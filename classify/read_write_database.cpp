@@ -77,15 +77,6 @@ void read_surface_vector(FILE* f, VEC* v) {
   read_surface_vector(reader, v);
 }
 
-std::string unreadable_name(const char* name) {
-  const size_t length = std::strlen(name);
-  if (length == 0) return "the name is empty";
-  if (length > 79) return "the name is longer than 79 characters";
-  if (name[0] >= '0' && name[0] <= '9') return "the name begins with a digit";
-  if (std::strchr(name, '\n') || std::strchr(name, '\r')) return "the name holds a line break";
-  return "";
-}
-
 namespace {
 
 // Reads the lines of one model into a ClassSurface whose P, mu and sigma are

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "class.h"
+#include "surface.h"
 
 class LineReader;
 
@@ -24,10 +25,5 @@ void read_surface_matrix(FILE* f, MAT* P);
 // Skips one label line, then fills all dim elements of v from the next line.
 void read_surface_vector(LineReader& reader, VEC* v);
 void read_surface_vector(FILE* f, VEC* v);
-
-// Why a model name could not be read back from the file ("" when it can):
-// empty, longer than 79 characters, beginning with a digit, or holding a
-// line break.
-std::string unreadable_name(const char* name);
 
 #endif

@@ -4,39 +4,38 @@
 
 namespace {
 
-// The matrix library's m_inverse keeps its workspace in static variables:
-// one call at a time, whatever the thread.
-std::mutex g_inverse;
+// The matrix library's inverse works in static workspace of its own, so
+// threads must not run it at the same time.
+std::mutex inverse_workspace;
+
+void inverse(MAT* A, MAT* out) {
+  std::lock_guard<std::mutex> lock(inverse_workspace);
+  m_inverse(A, out);
+}
 
 }  // namespace
 
 MAT* left_inverse(MAT* A) {
   MAT* B = m_get(A->n, A->m);
   MAT* AtA = m_get(A->n, A->n);
-  MAT* inverse = m_get(A->n, A->n);
+  MAT* inverse_matrix = m_get(A->n, A->n);
   mtrm_mlt(A, A, AtA);
-  {
-    std::lock_guard<std::mutex> lock(g_inverse);
-    m_inverse(AtA, inverse);
-  }
-  mmtr_mlt(inverse, A, B);
+  inverse(AtA, inverse_matrix);
+  mmtr_mlt(inverse_matrix, A, B);
   m_free(AtA);
-  m_free(inverse);
+  m_free(inverse_matrix);
   return B;
 }
 
 MAT* right_inverse(MAT* A) {
   MAT* B = m_get(A->n, A->m);
   MAT* AAt = m_get(A->m, A->m);
-  MAT* inverse = m_get(A->m, A->m);
+  MAT* inverse_matrix = m_get(A->m, A->m);
   mmtr_mlt(A, A, AAt);
-  {
-    std::lock_guard<std::mutex> lock(g_inverse);
-    m_inverse(AAt, inverse);
-  }
-  mtrm_mlt(A, inverse, B);
+  inverse(AAt, inverse_matrix);
+  mtrm_mlt(A, inverse_matrix, B);
   m_free(AAt);
-  m_free(inverse);
+  m_free(inverse_matrix);
   return B;
 }
 

@@ -17,6 +17,8 @@
 // For A of m x n (m >= n, full column rank): the new n x m matrix
 // (A^T A)^-1 A^T, so that result * A is the n x n identity. A singular A^T A
 // stops the run through the matrix library's error handling. Caller frees.
+// Safe to call from several threads at once (the library's inverse, which
+// keeps static workspace, runs in one at a time).
 MAT* left_inverse(MAT* A);
 
 // For A of m x n (m <= n, full row rank): the new n x m matrix

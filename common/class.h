@@ -143,6 +143,9 @@ class TrainingSet {
   // Reads the KK images in[0..KK-1] of `surface` and their light vectors. An
   // image whose size differs from image 0 raises a DataError naming both.
   TrainingSet(unsigned int KK, Surface* surface, const Index* in);
+  // Takes the images (K >= 1, all of one size, m and n set) and their K x 3
+  // light vectors, and owns both from then on.
+  TrainingSet(MatrixMultiple* iimages, MAT* iillumination);
   ~TrainingSet();
   TrainingSet(const TrainingSet&) = delete;
   TrainingSet& operator=(const TrainingSet&) = delete;
@@ -188,6 +191,9 @@ class ClassSurface {
 
   // Builds the model of `surface` from its KK training images in[].
   ClassSurface(Filters* ff, Surface* surface, unsigned int KK, const Index* in);
+  // Builds the model named `nname` (at most 79 characters) from a training
+  // set.
+  ClassSurface(Filters* ff, const char* nname, TrainingSet* tset);
   // Reads one model from the current position of a database stream; the
   // sizes come from the bank. Raises a DataError on malformed text.
   ClassSurface(Filters* ff, FILE* f);
@@ -217,6 +223,9 @@ class Database {
   // fail, the error of the first failing surface is raised.
   Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index* in,
            unsigned int jobs = 1);
+  // Takes the A models built with `ff`, in class order (the array is copied,
+  // the models are owned from then on).
+  Database(unsigned int A, ClassSurface* const* models, Filters* ff);
   // Reads a database file written with a bank of the same F.
   Database(const char* file, Filters* ff);
   ~Database();

@@ -91,19 +91,36 @@ double weighted_distance_plain(ClassSurface* model, VEC* response, ISpace* ispac
   return res;
 }
 
+namespace {
+
+// The model's P, mu and sigma from the training set; none is left allocated
+// when it throws.
+void fit(ClassSurface* model, TrainingSet* tset) {
+  model->mu = v_get(model->filters->F);
+  model->sigma = v_get(model->filters->F);
+  try {
+    model->P = tset->parameters(model->filters, model->mu, model->sigma);
+  } catch (...) {
+    v_free(model->mu);
+    v_free(model->sigma);
+    model->mu = model->sigma = nullptr;
+    throw;
+  }
+}
+
+}  // namespace
+
 ClassSurface::ClassSurface(Filters* ff, Surface* surface, unsigned int KK, const Index* in)
     : filters(ff), P(nullptr), mu(nullptr), sigma(nullptr) {
   std::snprintf(name, sizeof name, "%s", surface->name);
   TrainingSet tset(KK, surface, in);
-  mu = v_get(ff->F);
-  sigma = v_get(ff->F);
-  try {
-    P = tset.parameters(ff, mu, sigma);
-  } catch (...) {
-    v_free(mu);
-    v_free(sigma);
-    throw;
-  }
+  fit(this, &tset);
+}
+
+ClassSurface::ClassSurface(Filters* ff, const char* nname, TrainingSet* tset)
+    : filters(ff), P(nullptr), mu(nullptr), sigma(nullptr) {
+  std::snprintf(name, sizeof name, "%s", nname);
+  fit(this, tset);
 }
 
 ClassSurface::~ClassSurface() {

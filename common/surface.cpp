@@ -230,6 +230,15 @@ MAT* read_pgm_raster(FILE* f, const char* filename, int height, int width) {
   return image;
 }
 
+std::string unreadable_name(const char* name) {
+  const size_t length = std::strlen(name);
+  if (length == 0) return "the name is empty";
+  if (length > 79) return "the name is longer than 79 characters";
+  if (name[0] >= '0' && name[0] <= '9') return "the name begins with a digit";
+  if (std::strchr(name, '\n') || std::strchr(name, '\r')) return "the name holds a line break";
+  return "";
+}
+
 void check_file(const char* name) {
   FILE* f = std::fopen(name, "r");
   if (!f) cannot_open(name);

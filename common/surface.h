@@ -9,6 +9,7 @@
 #define TI_SURFACE_H
 
 #include <cstdio>
+#include <string>
 
 #include "class.h"
 
@@ -35,6 +36,11 @@ FILE* skip_pgm_header(const char* filename, int* width, int* height);
 // "Error: converting image into matrix". Does not close the stream. Caller
 // frees the matrix.
 MAT* read_pgm_raster(FILE* f, const char* filename, int height, int width);
+
+// Why a surface name could not be read back from a database file ("" when
+// it can): empty, longer than 79 characters, beginning with a digit, or
+// holding a line break.
+std::string unreadable_name(const char* name);
 
 // Raises "There is no such file: <name>" when the file cannot be opened for
 // reading; otherwise opens and closes it.

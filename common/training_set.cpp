@@ -74,6 +74,11 @@ void TrainingSet::check_bank(const Filters* fltrs) const {
   }
 }
 
+TrainingSet::TrainingSet(MatrixMultiple* iimages, MAT* iillumination)
+    : K(iimages->K), images(iimages), illumination(iillumination), m(iimages->m), n(iimages->n) {
+  assert(K >= 1 && illumination->m == K && illumination->n == 3);
+}
+
 TrainingSet::~TrainingSet() {
   delete images;
   if (illumination) m_free(illumination);
@@ -81,12 +86,19 @@ TrainingSet::~TrainingSet() {
 
 namespace {
 
+void check_lights(const MAT* L) {
+  const std::string problem = lights_problem(L);
+  if (!problem.empty()) data_error_text(problem);
+}
+
+}  // namespace
+
 // Photometric stereo needs L^T L invertible: at least three light vectors
 // that do not lie in one plane. The test is relative to the vectors' scale.
-void check_lights(const MAT* L) {
+std::string lights_problem(const MAT* L) {
   if (L->m < 3)
-    data_error_text("Photometric stereo needs at least 3 images, the training set has " +
-                    std::to_string(L->m));
+    return "Photometric stereo needs at least 3 images, the training set has " +
+           std::to_string(L->m);
   double a[3][3] = {{0}};
   for (unsigned int k = 0; k < L->m; k++)
     for (int r = 0; r < 3; r++)
@@ -96,11 +108,10 @@ void check_lights(const MAT* L) {
                a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
   double scale = (a[0][0] + a[1][1] + a[2][2]) / 3.0;
   if (!(std::fabs(det) > 1e-10 * scale * scale * scale))
-    data_error_text("Photometric stereo needs light vectors that are not coplanar; the " +
-                    std::to_string(L->m) + " lights of the training set lie in one plane");
+    return "Photometric stereo needs light vectors that are not coplanar; the " +
+           std::to_string(L->m) + " lights of the training set lie in one plane";
+  return "";
 }
-
-}  // namespace
 
 MatrixMultiple* build_normals_plain(TrainingSet* t) {
   check_lights(t->illumination);

@@ -3,6 +3,8 @@
 #ifndef TI_TRAINING_SET_H
 #define TI_TRAINING_SET_H
 
+#include <string>
+
 #include "class.h"
 
 // The new matrix of image (in.q, in.z, in.d) of `surface`. Caller frees.
@@ -12,6 +14,10 @@ MAT* image(Surface* surface, Index in);
 // A new array of K records (q, d[k], z), k = 0 .. K-1: K images of set q at
 // slant index z, one per tilt index of d, in d's order. Caller delete[]s.
 Index* tilts(int q, int z, unsigned int K, const int* d);
+
+// Why photometric stereo cannot use the K x 3 light vectors L ("" when it
+// can): fewer than 3 of them, or all in one plane (relative to their scale).
+std::string lights_problem(const MAT* L);
 
 // TrainingSet::build_normals is the fast version (the plain one with
 // TI_PLAIN_KERNELS=ON); both are here for comparison, bit-identical.

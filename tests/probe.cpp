@@ -8,6 +8,7 @@
 
 #include "class.h"
 #include "filters.h"
+#include "image.h"
 #include "program.h"
 #include "surface.h"
 
@@ -34,6 +35,11 @@ int probe(int argc, char** argv) {
       for (int j = 0; j < width; j++) sum += image->me[i][j];
     std::printf("%d %d %.0f\n", width, height, sum);
     m_free(image);
+  } else if (std::strcmp(kind, "image") == 0 && argc == 3) {
+    const GreyImage image = read_grey_image(argv[2]);
+    double sum = 0;
+    for (double v : image.pixels) sum += v;
+    std::printf("%d %d %.0f\n", image.width, image.height, sum);
   } else if (std::strcmp(kind, "filters") == 0 && argc == 3) {
     Filters bank(argv[2]);
     bank.normalise();

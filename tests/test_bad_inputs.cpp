@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ namespace {
 enum Form { kFile, kMissing, kFolder };
 
 struct Case {
-  std::string reader;     // pgm, filters, normals, database
+  std::string reader;     // pgm, image, filters, normals, database
   std::string what;       // the kind of damage
   std::string content;    // the file
   Form form = kFile;      // or no file at all, or a folder in its place
@@ -58,6 +59,18 @@ std::vector<Case> cases() {
        "P5\n3 2\n255" + std::string(1, '\0') + "junk\n" + raster},
       {"pgm", "endless comment line", "P5\n#" + huge_line + "\n3 2\n255\n" + raster},
       {"pgm", "binary garbage", garbage(5000, 1)},
+      {"image", "missing file", "", kMissing},
+      {"image", "empty file", ""},
+      {"image", "not an image", "surface,set,image\n"},
+      {"image", "PGM truncated raster", "P5 3 2 255 \x01\x02"},
+      {"image", "PGM sample above the maximum", "P5\n3 2\n4\n" + raster},
+      {"image", "PGM maximum value 0", "P5\n3 2\n0\n" + raster},
+      {"image", "PGM 16 bits, maximum above 65535", "P5\n3 1\n65536\n" + raster},
+      {"image", "PPM size huge", "P6\n100000 100000\n255\n" + raster},
+      {"image", "PNG signature only", std::string("\x89PNG\r\n\x1a\n", 8)},
+      {"image", "PNG of garbage", std::string("\x89PNG\r\n\x1a\n", 8) + garbage(3000, 5)},
+      {"image", "TIFF header only", std::string("II*\0\x08\0\0\0", 8)},
+      {"image", "TIFF of garbage", std::string("MM\0*", 4) + garbage(3000, 6)},
       {"filters", "missing file", "", kMissing},
       {"filters", "a folder", "", kFolder, "cannot read the file (Is a directory)"},
       {"filters", "empty file", ""},
@@ -153,6 +166,25 @@ TEST(BadInputs, CommandLines) {
       {"build_database", {"--surfaces", ".."}},
       {"build_database", {"--surfaces", long_name}},
       {"build_database", {"--unknown"}},
+      {"build_database", {"--manifest", "m.csv", "--surfaces", "aaa"}},
+      {"build_database", {"--srgb"}},
+      {"build_database", {"--set", "1000"}},
+      {"classify_images", {}},
+      {"classify_images", {"--manifest", "m.csv", "--database", "d.dat"}},
+      {"classify_images", {"--manifest", "m.csv", "--database", "d.dat", "--sets", "1,x"}},
+      {"classify_images", {"--manifest", "m.csv", "--database", "d.dat", "--sets", "1,1"}},
+      {"classify_images", {"--manifest=m.csv", "--database=d.dat", "--sets=1", "--jobs=0"}},
+      {"classify_images", {"--manifest", "m.csv", "--database", "d.dat", "--sets", "1", "extra"}},
+      {"estimate_light", {"--manifest", "m.csv", "--model-set", "0"}},
+      {"estimate_light", {"--manifest", "m.csv", "--model-set", "0", "--test-set", "-1"}},
+      {"estimate_light",
+       {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--space",
+        "120,30,65,35,0.8,1.3"}},
+      {"estimate_light",
+       {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--space",
+        "120,30,65,0,0.8,1.3,5"}},
+      {"estimate_light", {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--model"}},
+      {"estimate_light", {"--manifest"}},
       {"export_normals", {}},
       {"export_normals", {"aaa", "aab"}},
       {"export_normals", {"../aaa"}},
@@ -168,5 +200,104 @@ TEST(BadInputs, CommandLines) {
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(r.err.empty());
+  }
+}
+
+TEST(BadInputs, ManifestsNameTheirLine) {
+  TempDir dir;
+  const HeightField h = test_surface(2, 1);
+  for (int tilt : {0, 90, 180, 270})
+    write_pgm(dir / ("a" + std::to_string(tilt) + ".pgm"), 16, 16, render(h, 16, 45, tilt, 2, 1));
+  write_pgm(dir / "big.pgm", 20, 20, render(h, 20, 45, 0, 2, 1));
+  write_file(dir / "garbage.png", std::string("\x89PNG\r\n\x1a\n", 8) + garbage(300, 7));
+  write_bank(dir / "bank.dat", test_kernels(2, 3));
+  const std::string header = "surface,set,image,slant,tilt\n";
+  std::string good = header;
+  for (int set : {0, 1})
+    for (int tilt : {0, 90, 180, 270})
+      good += "s," + std::to_string(set) + ",a" + std::to_string(tilt) + ".pgm,45," +
+              std::to_string(tilt) + "\n";
+  write_file(dir / "good.csv", good);
+  RunResult built = run({program("build_database"), "--manifest", "good.csv", "--filters",
+                         "bank.dat", "--output", "db.dat"},
+                        dir.path());
+  ASSERT_EQ(built.status, 0) << built.err;
+
+  struct Case {
+    std::string what;
+    std::string command;  // build, classify or estimate
+    std::string manifest;
+    std::string message;  // what standard error holds
+  };
+  const std::string set0 = "s,0,a0.pgm,45,0\ns,0,a90.pgm,45,90\n";
+  const std::vector<Case> cases = {
+      {"no such manifest", "classify", "", "m.csv: cannot open the manifest"},
+      {"empty manifest", "classify", "\n", "m.csv:1: the header lacks the column \"surface\""},
+      {"missing column", "classify", "surface,set,image,slant\ns,1,a0.pgm,45\n",
+       "m.csv:1: the header lacks the column \"tilt\""},
+      {"both kinds of light", "estimate", "surface,set,image,slant,tilt,x,y,z\n",
+       "m.csv:1: the header names both slant, tilt and x, y, z"},
+      {"duplicate image", "build", good + "s,0,a0.pgm,30,0\n",
+       "m.csv:10: surface \"s\", set 0, image \"a0.pgm\" is listed twice (first on line 2)"},
+      {"slant not a number", "classify", header + "s,1,a0.pgm,45deg,0\n",
+       "m.csv:2: the slant \"45deg\" is not a number"},
+      {"slant outside [0, 90)", "classify", header + set0 + "s,1,a0.pgm,90,0\n",
+       "m.csv:4: the slant \"90\" is outside [0, 90)"},
+      {"light below the surface", "classify", "x,y,z,surface,set,image\n1,0,-0.5,s,1,a0.pgm\n",
+       "m.csv:2: the light vector's slant 116.56505117707799 is outside [0, 90)"},
+      {"negative set", "classify", header + "s,-1,a0.pgm,45,0\n",
+       "m.csv:2: the set \"-1\" is not a whole number"},
+      {"unusable name", "classify", header + "7up,1,a0.pgm,45,0\n",
+       "m.csv:2: the surface name \"7up\" cannot be held by a database"},
+      {"too few fields", "classify", header + "s,1,a0.pgm,45\n",
+       "m.csv:2: the line has 4 fields, the header 5"},
+      {"quote left open", "classify", header + "s,1,a0.pgm,45,0\n\"s,1,a0.pgm,45,0\n",
+       "m.csv:3: a quoted field is not closed"},
+      {"set too small", "build", header + set0,
+       "m.csv:2: surface \"s\", set 0 cannot give a model (Photometric stereo needs at least 3"},
+      {"coplanar lights", "estimate",
+       header + set0.substr(0, 16) + "s,0,a90.pgm,30,0\ns,0,a180.pgm,45,180\ns,1,a0.pgm,45,0\n",
+       "m.csv:2: surface \"s\", set 0 cannot give a model (Photometric stereo needs light vectors "
+       "that are not coplanar"},
+      {"sizes differ in a model set", "build", header + set0 + "s,0,big.pgm,45,180\n",
+       "m.csv:4: the image \"big.pgm\" is 20x20, the first of its set 16x16"},
+      {"sizes differ in a test set", "classify", good + "s,1,big.pgm,45,0\n",
+       "m.csv:10: the image \"big.pgm\" is 20x20, the first of its set 16x16"},
+      {"image missing", "classify", good + "s,1,gone.pgm,45,0\n",
+       "m.csv:10: cannot read the image \"gone.pgm\" (" + (dir / "gone.pgm") +
+           ": cannot open the image"},
+      {"two images damaged, the first is named", "estimate",
+       good + "s,1,garbage.png,45,10\ns,1,gone.pgm,45,0\n",
+       "m.csv:10: cannot read the image \"garbage.png\""},
+      {"no image of the sets", "classify", header + set0,
+       "m.csv: the manifest lists no image of sets 1"},
+      {"no model set", "build", header + "s,1,a0.pgm,45,0\n",
+       "m.csv: the manifest lists no image of set 0"},
+  };
+  const std::map<std::string, std::vector<std::string>> commands = {
+      {"build", {"build_database", "--set", "0", "--output", "out.csv"}},
+      {"classify",
+       {"classify_images", "--database", "db.dat", "--sets", "1", "--output", "out.csv"}},
+      {"estimate",
+       {"estimate_light", "--model-set", "0", "--test-set", "1", "--jobs", "2", "--output",
+        "out.csv"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove((dir / "m.csv").c_str());
+    if (!c.manifest.empty()) write_file(dir / "m.csv", c.manifest);
+    std::vector<std::string> argv = commands.at(c.command);
+    argv[0] = program(argv[0]);
+    argv.insert(argv.end(), {"--manifest", dir / "m.csv", "--filters", "bank.dat"});
+    // Progress lines may come first; the error is the last line.
+    const RunResult r = run(argv, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.out, "");
+    const size_t last = r.err.rfind('\n', r.err.size() - 2) + 1;
+    const std::string expected = c.message[0] == 'm' ? dir / c.message : c.message;
+    EXPECT_EQ(r.err.substr(last, expected.size()), expected) << r.err;
+    EXPECT_EQ(read_file(dir / "out.csv"), "");
+    EXPECT_EQ(run({"/bin/sh", "-c", "ls | grep -c out.csv"}, dir.path()).out, "0\n");
   }
 }

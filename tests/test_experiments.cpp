@@ -5,9 +5,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
+#include "csv.h"
+#include "manifest.h"
+#include "statistics.h"
 #include "test_support.h"
 
 namespace {
@@ -284,4 +291,253 @@ TEST(build_database, ZeroSpreadIsRefusedByEveryProgram) {
   expect_refusal(run({program("direction_experiment"), "flat"}, w.work),
                  "../../../data/flat/flat0: surface flat, filter 0 \"kernel 0\": sigma is 0, so "
                  "every distance to the model would be infinite or not a number");
+}
+
+namespace {
+
+// The fields of each line of a CSV text without quoted fields.
+std::vector<std::vector<std::string>> csv_lines(const std::string& text) {
+  std::vector<std::vector<std::string>> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> fields;
+    std::stringstream parts(line);
+    for (std::string field; std::getline(parts, field, ',');) fields.push_back(field);
+    if (!line.empty() && line.back() == ',') fields.push_back("");
+    lines.push_back(fields);
+  }
+  return lines;
+}
+
+// "<mean><separator><sd>" of the values as the experiment programs print it.
+std::string mean_sd(const std::vector<double>& values, const char* format) {
+  VEC* v = v_get(static_cast<unsigned>(values.size()));
+  for (size_t k = 0; k < values.size(); k++) v->ve[k] = values[k];
+  double mean, sd;
+  statistics(v, &mean, &sd);
+  v_free(v);
+  char text[64];
+  std::snprintf(text, sizeof text, format, mean, sd);
+  return text;
+}
+
+// The manifest of the fixture's workspace, lights as slant and tilt or as
+// the vectors they make.
+std::string workspace_manifest(const std::vector<std::string>& names, bool vectors) {
+  std::string text = vectors ? "surface,set,image,x,y,z\n" : "surface,set,image,slant,tilt\n";
+  for (const std::string& name : names)
+    for (int q = 0; q < 4; q++)
+      for (int tilt = 0; tilt < 360; tilt += 30) {
+        text += name + "," + std::to_string(q) + ",data/" + name + "/" + name + std::to_string(q) +
+                "/" + name + "_45_" + std::to_string(tilt) + ".pgm,";
+        if (vectors) {
+          double L[3];
+          light_of_angles(45, tilt, L);
+          char xyz[128];
+          std::snprintf(xyz, sizeof xyz, "%.17g,%.17g,%.17g\n", L[0], L[1], L[2]);
+          text += xyz;
+        } else {
+          text += "45," + std::to_string(tilt) + "\n";
+        }
+      }
+  return text;
+}
+
+}  // namespace
+
+TEST_F(Experiments, PerImageResultsAggregateToTheProgramsRows) {
+  ASSERT_EQ(built_.status, 0) << built_.err;
+  std::vector<std::string> names = kNames;
+  names.insert(names.end(), kDirectional.begin(), kDirectional.end());
+  write_file(w_.root + "/manifest.csv", workspace_manifest(names, false));
+  write_file(w_.root + "/vectors.csv", workspace_manifest(names, true));
+  const std::string manifest = w_.root + "/manifest.csv", vectors = w_.root + "/vectors.csv";
+
+  // The models of the manifest are those of the classic build, byte for
+  // byte, with the lights given either way.
+  for (const std::string& m : {manifest, vectors}) {
+    RunResult db = run({program("build_database"), "--manifest", m, "--output", "m.dat"}, w_.work);
+    ASSERT_EQ(db.status, 0) << db.err;
+    const std::string classic = read_file(w_.work + "/test20.dat");
+    const std::string mine = read_file(w_.work + "/m.dat");
+    EXPECT_EQ(mine.substr(0, 2), "6\n");
+    EXPECT_EQ(mine.substr(2, classic.size() - 2), classic.substr(2));
+  }
+
+  auto classify = [&](const std::string& m, const std::string& jobs) {
+    return run({program("classify_images"), "--manifest", m, "--database", "test20.dat", "--sets",
+                "1,2,3", "--jobs", jobs},
+               w_.work);
+  };
+  auto estimate = [&](const std::string& m, const std::string& jobs) {
+    return run({program("estimate_light"), "--manifest=" + m, "--model-set", "0", "--test-set=1",
+                "--jobs", jobs},
+               w_.work);
+  };
+  const RunResult classified = classify(manifest, "1"), estimated = estimate(manifest, "1");
+  ASSERT_EQ(classified.status, 0) << classified.err;
+  ASSERT_EQ(estimated.status, 0) << estimated.err;
+  // The same bytes on any number of threads.
+  EXPECT_EQ(classify(manifest, "3").out, classified.out);
+  EXPECT_EQ(estimate(manifest, "3").out, estimated.out);
+
+  const auto rows = csv_lines(classified.out);
+  ASSERT_EQ(rows.size(), 1 + names.size() * 36);
+  EXPECT_EQ(classified.out.substr(0, classified.out.find('\n')),
+            "surface,set,image,predicted,nearer,ratio");
+  for (size_t n = 0; n < names.size(); n++) {
+    int correct = 0, top3 = 0;
+    std::vector<double> ratios;
+    for (size_t k = 1 + 36 * n; k < 1 + 36 * (n + 1); k++) {
+      ASSERT_EQ(rows[k].size(), 6u);
+      EXPECT_EQ(rows[k][0], names[n]);
+      if (n >= kNames.size()) {  // not in the database: classified, but no measures
+        EXPECT_EQ(rows[k][4] + rows[k][5], "");
+        continue;
+      }
+      correct += rows[k][3] == names[n];
+      top3 += std::stoi(rows[k][4]) <= 2;
+      ratios.push_back(std::strtod(rows[k][5].c_str(), nullptr));
+    }
+    if (n >= kNames.size()) continue;
+    char row[128];
+    std::snprintf(row, sizeof row, "%s&%.2lf&%.2lf&", names[n].c_str(), correct / 36.0,
+                  top3 / 36.0);
+    RunResult program_row = run({program("classify_experiment"), std::to_string(n)}, w_.work);
+    EXPECT_EQ(row + mean_sd(ratios, "%0.3lf \\ %0.3lf\\\\\n"), program_row.out);
+  }
+
+  const auto lights = csv_lines(estimated.out);
+  ASSERT_EQ(lights.size(), 1 + names.size() * 12);
+  for (size_t n = 0; n < names.size(); n++) {
+    int hits = 0, with_twin = 0;
+    std::vector<double> better, ratios;
+    for (size_t k = 1 + 12 * n; k < 1 + 12 * (n + 1); k++) {
+      ASSERT_EQ(lights[k].size(), 14u);
+      EXPECT_EQ(lights[k][3], "45");
+      const double error = std::stod(lights[k][10]), twin = std::stod(lights[k][11]);
+      hits += error < 15.0;
+      with_twin += error < 15.0 || twin < 15.0;
+      better.push_back(std::strtod(lights[k][12].c_str(), nullptr));
+      ratios.push_back(std::strtod(lights[k][13].c_str(), nullptr));
+    }
+    const std::string row = names[n] + "&" + std::to_string(hits) + "~/~" +
+                            std::to_string(with_twin) + "&" + mean_sd(better, "%.3lf~/~%.3lf") +
+                            "&" + mean_sd(ratios, "%.3lf~/~%.3lf") + "\\\\\n";
+    EXPECT_EQ(row, run({program("direction_experiment"), names[n]}, w_.work).out);
+  }
+
+  // Lights given as the vectors the angles make: the same results in every
+  // column but the true slant and tilt, which are computed from the vector.
+  auto without_angles = [](const std::string& text) {
+    std::string out;
+    for (const auto& fields : csv_lines(text)) {
+      for (size_t c = 0; c < fields.size(); c++)
+        if (c != 3 && c != 4) out += fields[c] + ",";
+      out += "\n";
+    }
+    return out;
+  };
+  EXPECT_EQ(classify(vectors, "2").out, classified.out);
+  const RunResult from_vectors = estimate(vectors, "2");
+  EXPECT_EQ(without_angles(from_vectors.out), without_angles(estimated.out));
+  const auto vector_lights = csv_lines(from_vectors.out);
+  ASSERT_EQ(vector_lights.size(), lights.size());
+  for (size_t k = 1; k < lights.size(); k++) {
+    EXPECT_NEAR(std::stod(vector_lights[k][3]), 45, 1e-12);
+    EXPECT_NEAR(std::stod(vector_lights[k][4]), std::stod(lights[k][4]), 1e-12);
+  }
+}
+
+TEST(ManifestCommands, OtherNamesCountsAndLights) {
+  // Three surfaces with names of their own, eight lights at slant 50, in a
+  // manifest whose first line is of the last surface's test set; one
+  // surface is in the database under another name.
+  TempDir dir;
+  make_dirs(dir / "photos");
+  write_bank(dir / "filters.dat", test_kernels(8, 7));
+  const std::vector<std::string> names = {"Z-3", "brick wall", "gravel, \"fine\""};
+  const std::vector<int> classes = {2, 4, 5};
+  std::string manifest = "image,tilt,slant,set,surface\n";
+  for (int q : {1, 0})
+    for (size_t n = 0; n < names.size(); n++)
+      for (int tilt = 0; tilt < 360; tilt += 45) {
+        const std::string file = "photos/" + std::to_string(n) + "_" + std::to_string(q) + "_" +
+                                 std::to_string(tilt) + ".pgm";
+        write_pgm(dir / file, 48, 48,
+                  render(test_surface(classes[n], 10 * q + 3), 48, 50, tilt, 2, tilt + q));
+        manifest += file + "," + std::to_string(tilt) + ",50," + std::to_string(q) + "," +
+                    csv_field(names[n]) + "\n";
+      }
+  write_file(dir / "m.csv", manifest);
+
+  RunResult db = run({program("build_database"), "--manifest", "m.csv", "--set", "0"}, dir.path());
+  ASSERT_EQ(db.status, 0) << db.err;
+  const std::string models = read_file(dir / "test20.dat");
+  EXPECT_EQ(models.substr(0, models.find("Matrix")), "3\nZ-3\n");
+  EXPECT_NE(models.find("\nbrick wall\n"), std::string::npos);
+
+  RunResult classified = run({program("classify_images"), "--manifest", "m.csv", "--database",
+                              "test20.dat", "--sets", "1", "--output", "classes.csv"},
+                             dir.path());
+  ASSERT_EQ(classified.status, 0) << classified.err;
+  EXPECT_EQ(classified.out, "");
+  const std::string classes_csv = read_file(dir / "classes.csv");
+  EXPECT_EQ(std::count(classes_csv.begin(), classes_csv.end(), '\n'), 1 + 24);
+  EXPECT_NE(classes_csv.find("\n\"gravel, \"\"fine\"\"\",1,photos/2_1_45.pgm,\"gravel, "
+                             "\"\"fine\"\"\",0,0\n"),
+            std::string::npos)
+      << classes_csv;
+  for (size_t n = 0; n < names.size(); n++)
+    for (int tilt = 0; tilt < 360; tilt += 45) {
+      const std::string name = csv_field(names[n]);
+      EXPECT_NE(classes_csv.find(name + ",1,photos/" + std::to_string(n) + "_1_" +
+                                 std::to_string(tilt) + ".pgm," + name + ",0,"),
+                std::string::npos)
+          << names[n] << " " << tilt;
+    }
+
+  RunResult estimated =
+      run({program("estimate_light"), "--manifest", "m.csv", "--model-set", "0", "--test-set", "1"},
+          dir.path());
+  ASSERT_EQ(estimated.status, 0) << estimated.err;
+  std::stringstream lines(estimated.out);
+  std::string line;
+  std::getline(lines, line);
+  EXPECT_EQ(line,
+            "surface,set,image,slant,tilt,est_x,est_y,est_z,est_slant,est_tilt,error,twin_error,"
+            "better_share,ratio");
+  int rows = 0, near = 0;
+  while (std::getline(lines, line)) {
+    ++rows;
+    const size_t image = line.find("photos/");
+    ASSERT_NE(image, std::string::npos) << line;
+    std::vector<double> v;
+    std::stringstream fields(line.substr(line.find(',', image) + 1));
+    for (std::string f; std::getline(fields, f, ',');) v.push_back(std::stod(f));
+    ASSERT_EQ(v.size(), 11u) << line;
+    EXPECT_EQ(v[0], 50);
+    EXPECT_EQ(std::fmod(v[1], 45), 0);
+    near += v[7] < 20 || v[8] < 20;
+  }
+  EXPECT_EQ(rows, 24);
+  EXPECT_GE(near, 18) << estimated.out;
+
+  // A space of the eight lights at slant 50 alone: every estimate is one of
+  // them, and the share of better ones a multiple of 1/8.
+  RunResult eight = run({program("estimate_light"), "--manifest", "m.csv", "--model-set", "0",
+                         "--test-set", "1", "--space", "8,40,41,1,1,2,1"},
+                        dir.path());
+  ASSERT_EQ(eight.status, 0) << eight.err;
+  std::stringstream estimates(eight.out);
+  std::getline(estimates, line);
+  while (std::getline(estimates, line)) {
+    std::stringstream fields(line.substr(line.find(',', line.find("photos/")) + 1));
+    std::vector<double> v;
+    for (std::string f; std::getline(fields, f, ',');) v.push_back(std::stod(f));
+    ASSERT_EQ(v.size(), 11u) << line;
+    EXPECT_NEAR(v[5], 50, 1e-9) << line;
+    EXPECT_NEAR(std::remainder(v[6], 45), 0, 1e-9) << line;
+    EXPECT_EQ(v[9] * 8, std::round(v[9] * 8)) << line;
+  }
 }

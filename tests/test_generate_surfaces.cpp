@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -401,12 +402,17 @@ TEST(Database, WritesEveryFileWithExactHeadersAndNoLeftovers) {
     ++files;
     EXPECT_EQ(e.path().string().find(".tmp."), std::string::npos) << e.path();
   }
-  EXPECT_EQ(files, 2 * 2 * 2 + 1);
+  EXPECT_EQ(files, 2 * 2 * 2 + 2);
   const std::string img = read_file(image_path(d.path.string(), "acc", 1, 45, 90));
   ASSERT_EQ(img.size(), std::string("P5\n40 24\n255\n").size() + 40 * 24);
   EXPECT_EQ(img.substr(0, 13), "P5\n40 24\n255\n");
   const std::string sheet = read_file(contact_sheet_path(d.path.string()));
   EXPECT_EQ(sheet.substr(0, 13), "P5\n86 28\n255\n");  // 2 tiles side by side, 2 px gaps
+  const std::string manifest = read_file(manifest_path(d.path.string()));
+  EXPECT_EQ(std::count(manifest.begin(), manifest.end(), '\n'), 1 + 2 * 2 * 2);
+  EXPECT_EQ(manifest.substr(0, manifest.find("aam,1")),
+            "surface,set,image,slant,tilt\naam,0,aam/aam0/aam_45_0.pgm,45,0\n"
+            "aam,0,aam/aam0/aam_45_90.pgm,45,90\n");
 }
 
 TEST(Database, SameSeedSameBytesOtherSeedDiffers) {

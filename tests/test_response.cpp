@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
+#include <png.h>
+#include <tiffio.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 
 #include "correlation.h"
 #include "data_error.h"
+#include "image.h"
 #include "matrix_multiple.h"
 #include "response.h"
+#include "surface.h"
 #include "test_support.h"
 
 namespace {
@@ -156,4 +161,198 @@ TEST(image_response, FastEqualsPlainBitForBit) {
       m_free(image);
     }
   }
+}
+
+namespace {
+
+// Writes a PNG of `channels` (1 or 3) samples per pixel, most significant
+// byte first at 16 bits.
+void write_png(const std::string& path, int side, int depth, int channels, bool interlaced,
+               const std::vector<unsigned>& samples) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, f);
+  png_set_IHDR(png, info, side, side, depth,
+               channels == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY,
+               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  const int bytes = depth / 8, row = side * channels * bytes;
+  std::vector<unsigned char> data(static_cast<size_t>(row) * side);
+  for (size_t k = 0; k < samples.size(); k++)
+    for (int b = 0; b < bytes; b++) data[k * bytes + b] = samples[k] >> (8 * (bytes - 1 - b));
+  std::vector<png_bytep> rows(side);
+  for (int i = 0; i < side; i++) rows[i] = data.data() + static_cast<size_t>(row) * i;
+  png_write_image(png, rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+}
+
+// Writes a TIFF of `channels` samples per pixel given pixel by pixel, in
+// strips or 16 x 16 tiles, the channels together or in planes of their own.
+void write_tiff(const std::string& path, int side, int bits, int format, int channels,
+                int photometric, bool tiled, bool planar, const std::vector<double>& samples) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, side);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, side);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, channels);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+  TIFFSetField(t, TIFFTAG_SAMPLEFORMAT, format);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, planar ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+  const int block = 16, bytes = bits / 8, per_pixel = planar ? 1 : channels;
+  if (tiled) {
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, block);
+    TIFFSetField(t, TIFFTAG_TILELENGTH, block);
+  } else {
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, 7);
+  }
+  auto put = [&](unsigned char* at, double v) {
+    if (bits == 8) *at = static_cast<unsigned char>(v);
+    if (bits == 16) {
+      const uint16_t s = static_cast<uint16_t>(v);
+      std::memcpy(at, &s, 2);
+    }
+    if (bits == 32) {
+      const float s = static_cast<float>(v);
+      std::memcpy(at, &s, 4);
+    }
+    if (bits == 64) std::memcpy(at, &v, 8);
+  };
+  for (int plane = 0; plane < (planar ? channels : 1); plane++) {
+    const int w = tiled ? block : side, h = tiled ? block : 1;
+    for (int y = 0; y < side; y += h)
+      for (int x = 0; x < side; x += w) {
+        std::vector<unsigned char> buffer(static_cast<size_t>(w) * h * per_pixel * bytes);
+        for (int i = 0; i < h && y + i < side; i++)
+          for (int j = 0; j < w && x + j < side; j++)
+            for (int c = 0; c < per_pixel; c++)
+              put(&buffer[((static_cast<size_t>(i) * w + j) * per_pixel + c) * bytes],
+                  samples[(static_cast<size_t>(y + i) * side + x + j) * channels + plane + c]);
+        if (tiled)
+          TIFFWriteTile(t, buffer.data(), x, y, 0, static_cast<uint16_t>(plane));
+        else
+          TIFFWriteScanline(t, buffer.data(), y, static_cast<uint16_t>(plane));
+      }
+  }
+  TIFFClose(t);
+}
+
+}  // namespace
+
+TEST(read_grey_image, EveryFormatGivesTheResponseOfThePgm) {
+  // One picture written in every format and layout the reader takes; the
+  // response vector is compared with that of the programs' own PGM reader.
+  TempDir dir;
+  write_bank(dir / "bank.dat", test_kernels(4, 5));
+  Filters bank((dir / "bank.dat").c_str());
+  bank.normalise();
+  const int side = 40;
+  const std::vector<unsigned char> picture = render(test_surface(4, 1), side, 45, 30, 3, 7);
+  write_pgm(dir / "picture.pgm", side, side, picture);
+  int width, height;
+  FILE* f = skip_pgm_header((dir / "picture.pgm").c_str(), &width, &height);
+  MAT* pgm = read_pgm_raster(f, "picture.pgm", height, width);
+  std::fclose(f);
+  VEC* reference = image_response(&bank, pgm);
+  m_free(pgm);
+
+  // 16-bit samples v * 257 are exactly v on the 0 to 255 scale, but their two
+  // bytes are equal; v * 257 + 128 (the picture stays below 255) tells the
+  // byte order and shifts every level by the same 0.5 or so, which the
+  // zero-mean kernels do not see.
+  std::vector<unsigned> grey(picture.begin(), picture.end()), grey16, uneven, rgb;
+  std::vector<double> inverted, wide, rgb_wide, unit;
+  for (unsigned char v : picture) {
+    grey16.push_back(v * 257u);
+    uneven.push_back(v * 257u + 128);
+    inverted.push_back(255 - v);
+    wide.push_back(v * 257.0);
+    unit.push_back(v / 255.0);
+    for (int c = 0; c < 3; c++) {
+      rgb.push_back(v);
+      rgb_wide.push_back(v * 257.0);
+    }
+  }
+  std::string pgm16 = "P5\n# sixteen bits\n40 40\n65535\n";
+  for (unsigned v : uneven) pgm16 += {static_cast<char>(v >> 8), static_cast<char>(v & 255)};
+  const int kFloat = SAMPLEFORMAT_IEEEFP, kUint = SAMPLEFORMAT_UINT;
+  const int kGrey = PHOTOMETRIC_MINISBLACK, kRgb = PHOTOMETRIC_RGB;
+  struct Case {
+    std::string name;
+    std::function<void(const std::string&)> write;
+    double tolerance;  // relative; 0 for the same bits
+  };
+  const std::vector<Case> cases = {
+      {"8-bit PGM", [&](const std::string& p) { write_pgm(p, side, side, picture); }, 0},
+      {"16-bit PGM, uneven bytes", [&](const std::string& p) { write_file(p, pgm16); }, 1e-9},
+      {"8-bit PNG", [&](const std::string& p) { write_png(p, side, 8, 1, false, grey); }, 0},
+      {"8-bit PNG, interlaced", [&](const std::string& p) { write_png(p, side, 8, 1, true, grey); },
+       0},
+      {"16-bit PNG", [&](const std::string& p) { write_png(p, side, 16, 1, false, grey16); }, 0},
+      {"16-bit PNG, uneven bytes",
+       [&](const std::string& p) { write_png(p, side, 16, 1, false, uneven); }, 1e-9},
+      {"8-bit RGB PNG, grey", [&](const std::string& p) { write_png(p, side, 8, 3, false, rgb); },
+       1e-12},
+      {"8-bit TIFF, min-is-white",
+       [&](const std::string& p) {
+         write_tiff(p, side, 8, kUint, 1, PHOTOMETRIC_MINISWHITE, false, false, inverted);
+       },
+       0},
+      {"16-bit TIFF",
+       [&](const std::string& p) { write_tiff(p, side, 16, kUint, 1, kGrey, false, false, wide); },
+       0},
+      {"16-bit TIFF, tiled",
+       [&](const std::string& p) { write_tiff(p, side, 16, kUint, 1, kGrey, true, false, wide); },
+       0},
+      {"16-bit RGB TIFF, planes, tiled",
+       [&](const std::string& p) { write_tiff(p, side, 16, kUint, 3, kRgb, true, true, rgb_wide); },
+       1e-12},
+      {"64-bit float TIFF",
+       [&](const std::string& p) { write_tiff(p, side, 64, kFloat, 1, kGrey, false, false, unit); },
+       1e-12},
+      // A 32-bit float cannot hold v / 255 exactly (relative error up to
+      // 6e-8 per pixel).
+      {"32-bit float TIFF",
+       [&](const std::string& p) { write_tiff(p, side, 32, kFloat, 1, kGrey, false, false, unit); },
+       1e-6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir / "picture";
+    c.write(path);
+    const GreyImage image = read_grey_image(path);
+    ASSERT_EQ(image.width, side);
+    ASSERT_EQ(image.height, side);
+    MAT* m = m_get(side, side);
+    for (int i = 0; i < side; i++)
+      for (int j = 0; j < side; j++) m->me[i][j] = image.pixels[i * side + j];
+    VEC* response = image_response(&bank, m);
+    for (unsigned k = 0; k < bank.F; k++) {
+      if (c.tolerance == 0)
+        EXPECT_EQ(response->ve[k], reference->ve[k]) << "filter " << k;
+      else
+        EXPECT_NEAR(response->ve[k], reference->ve[k], c.tolerance * reference->ve[k]);
+    }
+    v_free(response);
+    m_free(m);
+  }
+  v_free(reference);
+
+  // With --srgb the curve is undone first: 128 is 0.2158605 of full scale.
+  write_png(dir / "srgb.png", side, 8, 1, false, grey);
+  ImageOptions srgb;
+  srgb.srgb = true;
+  const GreyImage linear = read_grey_image(dir / "srgb.png", srgb);
+  size_t checked = 0;
+  for (size_t p = 0; p < picture.size(); p++) {
+    if (picture[p] != 128) continue;
+    EXPECT_NEAR(linear.pixels[p], 0.2158605 * 255, 1e-4);
+    ++checked;
+  }
+  EXPECT_GT(checked, 0u);
+  EXPECT_EQ(read_grey_image(dir / "srgb.png").pixels[0], picture[0]);
 }

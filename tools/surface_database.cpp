@@ -37,6 +37,20 @@ std::string image_path(const std::string& root, const std::string& name, int set
 
 std::string contact_sheet_path(const std::string& root) { return root + "/data/contact_sheet.pgm"; }
 
+std::string manifest_path(const std::string& root) { return root + "/data/manifest.csv"; }
+
+std::string manifest_text(const DatabaseSpec& spec) {
+  std::string text = "surface,set,image,slant,tilt\n";
+  for (const std::string& name : spec.names)
+    for (int set : spec.sets)
+      for (int slant : spec.slants)
+        for (int tilt : spec.tilts)
+          text += name + "," + std::to_string(set) + "," + name + "/" + name + std::to_string(set) +
+                  "/" + name + "_" + std::to_string(slant) + "_" + std::to_string(tilt) + ".pgm," +
+                  std::to_string(slant) + "," + std::to_string(tilt) + "\n";
+  return text;
+}
+
 std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name, int set) {
   const SurfaceClass* c = find_surface_class(name);
   if (!c) throw std::invalid_argument("unknown surface class '" + name + "'");
@@ -130,9 +144,10 @@ void generate_database(const DatabaseSpec& spec, std::ostream& log) {
   make_dirs(spec.root + "/data");
   const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles.size()))));
   write_pgm(contact_sheet_path(spec.root), contact_sheet(tiles, std::max(1, columns), 2));
+  write_file_atomically(manifest_path(spec.root), manifest_text(spec));
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  log << "generate_surfaces: wrote " << written << " images and " << contact_sheet_path(spec.root)
-      << " in " << secs << " s\n";
+  log << "generate_surfaces: wrote " << written << " images, " << contact_sheet_path(spec.root)
+      << " and " << manifest_path(spec.root) << " in " << secs << " s\n";
 }
 
 }  // namespace gen

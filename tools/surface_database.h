@@ -1,6 +1,8 @@
 // Generation of a whole photometric texture database:
 //   <root>/data/<name>/<name><set>/<name>_<slant>_<tilt>.pgm
-// plus <root>/data/contact_sheet.pgm.
+// plus <root>/data/contact_sheet.pgm and <root>/data/manifest.csv, the
+// list of the images with their sets and lights (surface,set,image,slant,
+// tilt; image paths relative to data/).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +34,11 @@ DatabaseSpec default_database_spec();
 std::string image_path(const std::string& root, const std::string& name, int set, int slant,
                        int tilt);
 std::string contact_sheet_path(const std::string& root);
+std::string manifest_path(const std::string& root);
+
+// The manifest of the images of `spec`: a header line, then one line per
+// image in the order they are written (names, sets, slants, tilts).
+std::string manifest_text(const DatabaseSpec& spec);
 
 // All images of one realisation of a class, in (slant, tilt) order as listed
 // in spec. Throws std::invalid_argument for an unknown class name.

@@ -42,6 +42,7 @@ std::string surfaces_usage() {
     << "Writes a synthetic photometric texture database:\n"
     << "  ROOT/data/NAME/NAMESET/NAME_SLANT_TILT.pgm   (binary PGM, 8 bit)\n"
     << "  ROOT/data/contact_sheet.pgm                  (one image of every surface)\n"
+    << "  ROOT/data/manifest.csv                       (every image with its set and light)\n"
     << "Each name is a class of random surface; each set is an independent realisation\n"
     << "of that class with the same statistics. Images show the Lambertian surface under a\n"
     << "distant point light; tilt 0 lights from the right, tilt 90 from the bottom.\n"

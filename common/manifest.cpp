@@ -1,0 +1,284 @@
+#include "manifest.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <tuple>
+
+#include "csv.h"
+#include "data_error.h"
+#include "owners.h"
+#include "response.h"
+#include "surface.h"
+#include "training_set.h"
+
+namespace {
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A finite number written in full (spaces around it allowed).
+bool parse_number(const std::string& text, double* value) {
+  const std::string t = trimmed(text);
+  if (t.empty() || t.find('\0') != std::string::npos) return false;
+  char* end;
+  const double v = std::strtod(t.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(v)) return false;
+  *value = v;
+  return true;
+}
+
+// A whole number of at least 0 that fits an unsigned int.
+bool parse_set(const std::string& text, unsigned int* value) {
+  const std::string t = trimmed(text);
+  if (t.empty() || t.size() > 10) return false;
+  unsigned long long v = 0;
+  for (char c : t) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (v > 2147483647ull) return false;
+  *value = static_cast<unsigned int>(v);
+  return true;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+
+std::string without_line_break(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+void light_of_angles(double s, double t, double L[3]) {
+  VectorOwner v(make_illuminant(t, s));
+  for (int c = 0; c < 3; c++) L[c] = v->ve[c];
+}
+
+void angles_of_light(const double L[3], double* slant, double* tilt) {
+  *slant = std::atan2(std::hypot(L[0], L[1]), L[2]) * 180.0 / 3.141592653589793;
+  double t = std::atan2(L[1], L[0]) * 180.0 / 3.141592653589793;
+  if (t < 0) t += 360.0;
+  if (t >= 360.0) t -= 360.0;
+  *tilt = t + 0.0;  // no negative zero
+}
+
+Manifest::Manifest(const std::string& f) : file(f) {
+  std::unique_ptr<FILE, FileCloser> stream(std::fopen(file.c_str(), "rb"));
+  if (!stream) data_error(file, 0, "cannot open the manifest", std::strerror(errno));
+  CsvReader csv(stream.get(), file);
+  std::vector<std::string> header;
+  if (!csv.next(header))
+    data_error(file, 0, "the manifest is empty", "its first line names the columns");
+
+  std::map<std::string, size_t> columns;
+  for (size_t k = 0; k < header.size(); k++) {
+    const std::string name = trimmed(header[k]);
+    if (!name.empty() && !columns.emplace(name, k).second)
+      fail(1, "the header names the column " + quoted(name) + " twice");
+  }
+  auto has = [&](const char* name) { return columns.count(name) != 0; };
+  const bool with_angles = has("slant") || has("tilt");
+  const bool with_vector = has("x") || has("y") || has("z");
+  if (with_angles && with_vector)
+    fail(1, "the header names both slant, tilt and x, y, z; the light is given one way only");
+  angles = !with_vector;
+  std::vector<const char*> needed = {"surface", "set", "image"};
+  if (angles)
+    needed.insert(needed.end(), {"slant", "tilt"});
+  else
+    needed.insert(needed.end(), {"x", "y", "z"});
+  for (const char* name : needed)
+    if (!has(name))
+      fail(1, std::string("the header lacks the column ") + quoted(name),
+           "the columns are surface, set, image and slant, tilt or x, y, z");
+  auto column = [&](const char* name) { return columns.at(name); };
+
+  const std::string folder =
+      file.find('/') == std::string::npos ? "" : file.substr(0, file.rfind('/') + 1);
+  std::map<std::tuple<std::string, unsigned int, std::string>, long> seen;
+  std::set<std::string> named;
+  std::vector<std::string> fields;
+  while (csv.next(fields)) {
+    const long line = csv.line();
+    if (fields.size() == 1 && fields[0].empty()) continue;
+    if (fields.size() != header.size())
+      fail(line, "the line has " + std::to_string(fields.size()) + " fields, the header " +
+                     std::to_string(header.size()));
+    ManifestImage image;
+    image.line = line;
+    image.surface = fields[column("surface")];
+    std::string why = unreadable_name(image.surface.c_str());
+    if (image.surface.find('\0') != std::string::npos) why = "the name holds a NUL byte";
+    if (!why.empty())
+      fail(line, "the surface name " + quoted(image.surface) + " cannot be held by a database",
+           why);
+    const std::string& set = fields[column("set")];
+    if (!parse_set(set, &image.set))
+      fail(line, "the set " + quoted(set) + " is not a whole number from 0 to 2147483647");
+    image.image = fields[column("image")];
+    if (image.image.empty() || image.image.find('\0') != std::string::npos)
+      fail(line, "the image " + quoted(image.image) + " is not a file name");
+    image.path = image.image[0] == '/' ? image.image : folder + image.image;
+    if (angles) {
+      for (const char* name : {"slant", "tilt"}) {
+        const std::string& text = fields[column(name)];
+        double* into = name[0] == 's' ? &image.slant : &image.tilt;
+        if (!parse_number(text, into))
+          fail(line, std::string("the ") + name + " " + quoted(text) + " is not a number");
+      }
+      if (!(image.slant >= 0 && image.slant < 90))
+        fail(line, "the slant " + quoted(fields[column("slant")]) + " is outside [0, 90)");
+      light_of_angles(image.slant, image.tilt, image.light);
+    } else {
+      const char* const names[3] = {"x", "y", "z"};
+      for (int c = 0; c < 3; c++) {
+        const std::string& text = fields[column(names[c])];
+        if (!parse_number(text, &image.light[c]))
+          fail(line, std::string("the ") + names[c] + " " + quoted(text) + " is not a number");
+      }
+      if (image.light[0] == 0 && image.light[1] == 0 && image.light[2] == 0)
+        fail(line, "the light vector is zero");
+      angles_of_light(image.light, &image.slant, &image.tilt);
+      if (!(image.slant < 90))
+        fail(line, "the light vector's slant " + csv_number(image.slant) +
+                       " is outside [0, 90) (z must be above 0)");
+    }
+    const auto key = std::make_tuple(image.surface, image.set, image.image);
+    const auto first = seen.emplace(key, line);
+    if (!first.second)
+      fail(line,
+           "surface " + quoted(image.surface) + ", set " + std::to_string(image.set) + ", image " +
+               quoted(image.image) + " is listed twice",
+           "first on line " + std::to_string(first.first->second));
+    if (named.insert(image.surface).second) surfaces.push_back(image.surface);
+    images.push_back(std::move(image));
+  }
+  if (images.empty()) data_error(file, 0, "the manifest lists no image");
+}
+
+std::vector<size_t> Manifest::set_of(const std::string& surface, unsigned int q) const {
+  std::vector<size_t> set;
+  for (size_t k = 0; k < images.size(); k++)
+    if (images[k].set == q && images[k].surface == surface) set.push_back(k);
+  return set;
+}
+
+void Manifest::fail(long line, const std::string& message, const std::string& detail) const {
+  data_error(file, line, message, detail);
+}
+
+MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
+                         const ImageOptions& options) {
+  // The levels go straight into the matrix, whose rows lie one after the
+  // other in one block.
+  MatrixOwner matrix;
+  try {
+    read_grey_image(image.path, options, [&matrix](int width, int height) {
+      matrix.reset(m_get(static_cast<unsigned>(height), static_cast<unsigned>(width)));
+      return matrix->base;
+    });
+  } catch (const DataError& e) {
+    manifest.fail(image.line, "cannot read the image " + quoted(image.image),
+                  without_line_break(e.what()));
+  }
+  return matrix.release();
+}
+
+VEC* manifest_image_response(const Manifest& manifest, const ManifestImage& image, Filters* bank,
+                             const ImageOptions& options, std::pair<int, int>* size) {
+  MatrixOwner grey(read_manifest_image(manifest, image, options));
+  *size = std::make_pair(static_cast<int>(grey->n), static_cast<int>(grey->m));
+  try {
+    return image_response(bank, grey.get());
+  } catch (const DataError& e) {
+    manifest.fail(image.line, "cannot filter the image " + quoted(image.image),
+                  without_line_break(e.what()));
+  }
+}
+
+void check_model_set(const Manifest& manifest, const std::vector<size_t>& set) {
+  const ManifestImage& first = manifest.images[set.at(0)];
+  MatrixOwner L(m_get(static_cast<unsigned>(set.size()), 3));
+  for (size_t k = 0; k < set.size(); k++)
+    for (int c = 0; c < 3; c++) L->me[k][c] = manifest.images[set[k]].light[c];
+  const std::string problem = lights_problem(L.get());
+  if (!problem.empty())
+    manifest.fail(first.line,
+                  "surface " + quoted(first.surface) + ", set " + std::to_string(first.set) +
+                      " cannot give a model",
+                  problem);
+}
+
+namespace {
+
+[[noreturn]] void size_differs(const Manifest& manifest, const ManifestImage& image,
+                               std::pair<int, int> size, const ManifestImage& first,
+                               std::pair<int, int> first_size) {
+  manifest.fail(image.line,
+                "the image " + quoted(image.image) + " is " + std::to_string(size.first) + "x" +
+                    std::to_string(size.second) + ", the first of its set " +
+                    std::to_string(first_size.first) + "x" + std::to_string(first_size.second),
+                "surface " + quoted(image.surface) + ", set " + std::to_string(image.set) +
+                    ", first image " + quoted(first.image) + " on line " +
+                    std::to_string(first.line));
+}
+
+}  // namespace
+
+ClassSurface* manifest_model(const Manifest& manifest, const std::string& surface, unsigned int q,
+                             Filters* bank, const ImageOptions& options) {
+  const std::vector<size_t> set = manifest.set_of(surface, q);
+  check_model_set(manifest, set);
+  const unsigned int K = static_cast<unsigned int>(set.size());
+  std::unique_ptr<MatrixMultiple> images(new MatrixMultiple(K));
+  for (unsigned int k = 0; k < K; k++) {
+    MAT* im = read_manifest_image(manifest, manifest.images[set[k]], options);
+    images->matrices[k] = im;
+    const std::pair<int, int> size(static_cast<int>(im->n), static_cast<int>(im->m));
+    if (k == 0) {
+      images->m = im->m;
+      images->n = im->n;
+    } else if (im->m != images->m || im->n != images->n) {
+      size_differs(manifest, manifest.images[set[k]], size, manifest.images[set[0]],
+                   {static_cast<int>(images->n), static_cast<int>(images->m)});
+    }
+  }
+  MAT* L = m_get(K, 3);
+  for (unsigned int k = 0; k < K; k++)
+    for (int c = 0; c < 3; c++) L->me[k][c] = manifest.images[set[k]].light[c];
+  TrainingSet tset(images.release(), L);
+  try {
+    return new ClassSurface(bank, surface.c_str(), &tset);
+  } catch (const DataError& e) {
+    const ManifestImage& first = manifest.images[set[0]];
+    manifest.fail(
+        first.line,
+        "surface " + quoted(surface) + ", set " + std::to_string(q) + " cannot give a model",
+        without_line_break(e.what()));
+  }
+}
+
+void check_image_sizes(const Manifest& manifest, const std::vector<size_t>& which,
+                       const std::vector<std::pair<int, int>>& sizes) {
+  std::map<std::pair<std::string, unsigned int>, size_t> first;  // set -> position in `which`
+  for (size_t k = 0; k < which.size(); k++) {
+    const ManifestImage& image = manifest.images[which[k]];
+    const auto found = first.emplace(std::make_pair(image.surface, image.set), k);
+    const size_t f = found.first->second;
+    if (!found.second && sizes[k] != sizes[f])
+      size_differs(manifest, image, sizes[k], manifest.images[which[f]], sizes[f]);
+  }
+}

@@ -1,0 +1,56 @@
+// What the commands that read an experiment manifest share on their command
+// lines: the sampled illumination space, the number of threads, progress
+// lines and the CSV output.
+#ifndef TI_MANIFEST_CLI_H
+#define TI_MANIFEST_CLI_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "atomic_output.h"
+#include "class.h"
+#include "parallel.h"
+
+// The sampled illumination space (class_surface.h): `tilts` tilts over the
+// whole circle, `elevations` elevations in [elevation_from, elevation_to)
+// degrees above the image plane, `magnitudes` magnitudes in
+// [magnitude_from, magnitude_to). The default is the experiments' 21000
+// vectors.
+struct SpaceOption {
+  long tilts = 120;
+  double elevation_from = 30, elevation_to = 65;
+  long elevations = 35;
+  double magnitude_from = 0.8, magnitude_to = 1.3;
+  long magnitudes = 5;
+};
+
+// Parses "T,E0,E1,E,M0,M1,M" (--space). False, with the reason, when it is
+// not seven values, a count is not from 1 to 100000, an angle not from -90
+// to 90, a magnitude not above 0, or there are over 10 million vectors.
+bool parse_space(const std::string& text, SpaceOption* space, std::string* why);
+
+// The space of the option, built with the degrees turned into radians as
+// the experiments' constants are (degrees * pi / 180).
+std::unique_ptr<ISpace> make_space(const SpaceOption& space);
+
+// Comma-separated image sets from 0 to 2147483647, none twice.
+bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::string* why);
+std::string join_sets(const std::vector<unsigned int>& sets);
+
+// The lines of --help that describe --srgb, --space and --jobs.
+std::string shared_option_usage();
+
+// Progress lines on standard error, "<program>: 96/960 images", at every
+// tenth of the work and at its end.
+Progress progress_lines(const char* program);
+
+// Keeps memory that is released in the process for the next image instead
+// of handing it back to the system (call once, first).
+void keep_released_memory();
+
+// Writes the CSV text to the atomic output, or to standard output without
+// one.
+void write_csv(const std::string& text, AtomicOutput* output);
+
+#endif
