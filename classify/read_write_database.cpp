@@ -11,6 +11,7 @@
 #include "atomic_output.h"
 #include "auxillary.h"
 #include "data_error.h"
+#include "number.h"
 #include "parameters.h"
 #include "text_line.h"
 
@@ -20,10 +21,6 @@ const char kEndedEarly[] = "Your ClassSurface input file has ended prematurely!\
 const char kBadValue[] = "Error in scanning vector lines!";
 const char kLineCheck[] = "fgets(buffer, sizeof(buffer), f)!=__null";
 
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // Reads a label or number line; the file must not end there.
 void model_line(LineReader& reader, std::string& line, const char* what) {
   if (!reader.next(line))
@@ -32,21 +29,13 @@ void model_line(LineReader& reader, std::string& line, const char* what) {
 }
 
 // Scans `count` values from the line into out[0 .. count-1].
-void scan_values(LineReader& reader, const std::string& line, double* out, unsigned int count) {
-  const char* p = line.c_str();
-  for (unsigned int j = 0; j < count; j++) {
-    while (is_space(*p)) ++p;
-    char* end;
-    double value = std::strtod(p, &end);
-    if (end == p)
-      reader.fail(kBadValue,
-                  "expected " + std::to_string(count) + " numbers, found " + std::to_string(j));
-    if (!std::isfinite(value))
-      reader.fail(kBadValue, "value " + std::to_string(j) + " is not finite");
-    out[j] = value;
-    p = end;
-    while (*p != '\0' && !is_space(*p)) ++p;
-  }
+void scan_line(LineReader& reader, const std::string& line, double* out, unsigned int count) {
+  bool bad;
+  const unsigned int found = scan_values(line.c_str(), out, count, &bad);
+  if (found == count) return;
+  if (bad) reader.fail(kBadValue, "value " + std::to_string(found) + " is not finite");
+  reader.fail(kBadValue,
+              "expected " + std::to_string(count) + " numbers, found " + std::to_string(found));
 }
 
 }  // namespace
@@ -56,7 +45,7 @@ void read_surface_matrix(LineReader& reader, MAT* P) {
   model_line(reader, line, "the label of a matrix");
   for (unsigned int i = 0; i < P->m; i++) {
     model_line(reader, line, "a row of a matrix");
-    scan_values(reader, line, P->me[i], P->n);
+    scan_line(reader, line, P->me[i], P->n);
   }
 }
 
@@ -64,7 +53,7 @@ void read_surface_vector(LineReader& reader, VEC* v) {
   std::string line;
   model_line(reader, line, "the label of a vector");
   model_line(reader, line, "the elements of a vector");
-  scan_values(reader, line, v->ve, v->dim);
+  scan_line(reader, line, v->ve, v->dim);
 }
 
 void read_surface_matrix(FILE* f, MAT* P) {
@@ -141,12 +130,9 @@ Database::Database(const char* file, Filters* ff) : K(0), surfaces(nullptr), fil
     if (!reader.next(line))
       reader.fail("the database file is empty", std::string("failed check: ") + kLineCheck);
     const char* p = line.c_str();
-    while (is_space(*p)) ++p;
-    char* end;
-    errno = 0;
-    long count = std::strtol(p, &end, 10);
-    if (end == p || errno == ERANGE || count < 0 || count > INT_MAX ||
-        !(*end == '\0' || is_space(*end)))
+    long count = -1;
+    if (!scan_long(&p, &count) || count < 0 || count > INT_MAX ||
+        !(*p == '\0' || is_text_space(*p)))
       reader.fail("the first line must hold the number of models, a whole number of at least 0");
     // Models are collected as they are read, so a count that the file does
     // not hold ends in "ended prematurely", never in a huge allocation.

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "data_error.h"
+#include "number.h"
 #include "owners.h"
 #include "text_line.h"
 
@@ -19,10 +20,6 @@ namespace {
 
 const char kEndedEarly[] = "Your filters input file has ended prematurely!\n";
 const char kBadRow[] = "Error in scanning vector lines!";
-
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
 
 FILE* open_bank(const char* file) {
   FILE* f = std::fopen(file, "r");
@@ -50,18 +47,9 @@ std::string filter_name(const Filters* bank, u_int k) {
 int empty_line(const char* line) { return blank_text(line) ? 1 : 0; }
 
 bool read_line(VEC* vector, const char* line, int M) {
-  const char* p = line;
-  for (int k = 0; k < M; k++) {
-    while (is_space(*p)) ++p;
-    if (*p == '\0') return false;
-    char* end;
-    double value = std::strtod(p, &end);
-    if (end == p || !std::isfinite(value)) return false;
-    vector->ve[k] = value;
-    p = end;
-    while (*p != '\0' && !is_space(*p)) ++p;
-  }
-  return true;
+  bool bad;
+  return M <= 0 || scan_values(line, vector->ve, static_cast<unsigned int>(M), &bad) ==
+                       static_cast<unsigned int>(M);
 }
 
 namespace {
@@ -71,9 +59,9 @@ namespace {
 std::string describe_after_colon(const char* colon) {
   if (!colon) return "the line has no colon";
   const char* first = colon + 1;
-  while (is_space(*first)) ++first;
+  while (is_text_space(*first)) ++first;
   const char* last = first + std::strlen(first);
-  while (last > first && is_space(last[-1])) --last;
+  while (last > first && is_text_space(last[-1])) --last;
   if (first == last) return "nothing after the colon";
   const size_t kShown = 40;
   std::string shown(first, std::min<size_t>(last - first, kShown));
@@ -91,10 +79,9 @@ int aux_read_aux_info_of_filters(LineReader& reader, std::string* read) {
   const char* colon = std::strchr(line.c_str(), ':');
   if (read) *read = describe_after_colon(colon);
   if (!colon) return 0;
-  char* end;
-  errno = 0;
-  long value = std::strtol(colon + 1, &end, 10);
-  if (end == colon + 1 || errno == ERANGE || value > INT_MAX || value < INT_MIN) return 0;
+  const char* p = colon + 1;
+  long value;
+  if (!scan_long(&p, &value) || value > INT_MAX || value < INT_MIN) return 0;
   return static_cast<int>(value);
 }
 

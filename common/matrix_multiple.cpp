@@ -12,6 +12,7 @@
 #include "auxillary.h"
 #include "correlation.h"
 #include "data_error.h"
+#include "number.h"
 #include "text_line.h"
 
 double single_filtered_value(MAT* filter, MAT* image, int i, int j) {
@@ -52,16 +53,6 @@ namespace {
 const char kHeaderCheck[] = "fgets(buffer, sizeof(buffer), f)!=__null";
 const char kValueCheck[] = "fgets(buffer, sizeof(buffer), f) != __null";
 
-bool parse_int(const char** p, long* value) {
-  char* end;
-  errno = 0;
-  long v = std::strtol(*p, &end, 10);
-  if (end == *p || errno == ERANGE) return false;
-  *value = v;
-  *p = end;
-  return true;
-}
-
 }  // namespace
 
 MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrices(nullptr) {
@@ -78,7 +69,7 @@ MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrice
                   std::string("failed check: ") + kHeaderCheck);
     const char* p = line.c_str();
     long rows, cols;
-    if (!parse_int(&p, &rows) || !parse_int(&p, &cols))
+    if (!scan_long(&p, &rows) || !scan_long(&p, &cols))
       reader.fail("Error: reading a file: wrong format\n",
                   "expected the numbers of rows and columns");
     if (rows < 1 || cols < 1 || rows > (1 << 15) || cols > (1 << 15))
@@ -100,9 +91,8 @@ MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrice
           if (!reader.next(line))
             reader.fail("the normals file ends early", std::string("failed check: ") + kValueCheck);
           const char* s = line.c_str();
-          char* end;
-          double value = std::strtod(s, &end);
-          if (end == s || !std::isfinite(value))
+          double value;
+          if (!scan_double(&s, &value))
             reader.fail("Convert normals file into matrices: error during transfer of values");
           matrices[k]->me[i][j] = value;
         }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "data_error.h"
+#include "number.h"
 #include "text_line.h"
 
 namespace {
@@ -26,21 +27,6 @@ const char kWrongFormat[] = "Error: reading a file: wrong format\n";
 [[noreturn]] void cannot_open(const char* path) {
   if (errno != ENOENT) read_error(path, errno);
   data_error_text(std::string("There is no such file: ") + path);
-}
-
-// Parses a decimal integer at *p (after optional white space) into *value;
-// advances *p past it. False when there is none or it does not fit a long.
-bool parse_long(const char** p, long* value) {
-  const char* s = *p;
-  while (*s == ' ' || *s == '\t' || *s == '\r' || *s == '\v' || *s == '\f' || *s == '\n') ++s;
-  if (!(*s == '-' || *s == '+' || (*s >= '0' && *s <= '9'))) return false;
-  char* end;
-  errno = 0;
-  long v = std::strtol(s, &end, 10);
-  if (end == s || errno == ERANGE) return false;
-  *value = v;
-  *p = end;
-  return true;
 }
 
 // Reads the next header line; end of file or an endless line is a malformed
@@ -179,7 +165,7 @@ FILE* skip_pgm_header(const char* filename, int* width, int* height) {
 
   const char* p = line.c_str();
   long w, h;
-  if (!parse_long(&p, &w) || !parse_long(&p, &h)) {
+  if (!scan_long(&p, &w) || !scan_long(&p, &h)) {
     std::fclose(f);
     data_error(filename, number, kWrongFormat, "expected the width and the height");
   }
@@ -194,7 +180,7 @@ FILE* skip_pgm_header(const char* filename, int* width, int* height) {
   p = line.c_str();
   long maxval;
   // (A NUL byte would end the text early and hide what follows it.)
-  if (!parse_long(&p, &maxval) || !blank_text(p) || line.find('\0') != std::string::npos ||
+  if (!scan_long(&p, &maxval) || !blank_text(p) || line.find('\0') != std::string::npos ||
       maxval < 1 || maxval > 255) {
     std::fclose(f);
     data_error(filename, number, kWrongFormat,

@@ -18,19 +18,8 @@ LineStatus get_text_line(std::FILE* f, std::string& line) {
 }
 
 bool blank_text(const char* text) {
-  for (; *text; ++text) {
-    switch (*text) {
-      case ' ':
-      case '\t':
-      case '\n':
-      case '\r':
-      case '\v':
-      case '\f':
-        break;
-      default:
-        return false;
-    }
-  }
+  for (; *text; ++text)
+    if (!is_text_space(*text)) return false;
   return true;
 }
 

@@ -22,6 +22,12 @@ enum class LineStatus { kLine, kEnd, kTooLong, kError };
 // with errno saying why.
 LineStatus get_text_line(std::FILE* f, std::string& line);
 
+// True for the white space of the "C" locale: space, tab, line break,
+// carriage return, vertical tab, form feed.
+inline bool is_text_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
 // True when the text holds nothing but white space (space, tab, line break,
 // carriage return, vertical tab, form feed).
 bool blank_text(const char* text);
