@@ -12,16 +12,13 @@
 
 #include "class_surface.h"
 #include "data_error.h"
+#include "experiment.h"
 #include "owners.h"
 #include "program.h"
 #include "response.h"
 #include "statistics.h"
 #include "surface.h"
 #include "training_set.h"
-
-const char* const kSurfaceNames[20] = {"aaa", "aab", "aaj", "aam", "aan", "aao", "aar",
-                                       "aas", "aba", "abj", "abk", "acc", "acd", "ace",
-                                       "adb", "adc", "add", "ade", "adg", "adh"};
 
 Database::Database(unsigned int A, Surface** s, Filters* ff, int KK, const Index* in,
                    unsigned int jobs)
@@ -133,17 +130,12 @@ int classify_experiment(int argc, char** argv) {
     usage();
     return kExitUsage;
   }
-  int tt[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  const u_int KK = 12;
-  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
-  u_int s[1] = {45};
-  const u_int T = 12, S = 1;
-  const double T0 = 0.0, TN = 6.283185307179586;
-  const u_int TT = 120;
-  const double S0 = 0.5235987755982988, SN = 1.1344640137963142;
-  const u_int SS = 35;
-  const double M0 = 0.8, MN = 1.3;
-  const u_int MM = 5;
+  const int* tt = kExperimentImages;
+  const u_int KK = kExperimentTiltCount;
+  const u_int* t = kExperimentTilts;
+  const u_int* s = kExperimentSlants;
+  const u_int T = kExperimentTiltCount, S = kExperimentSlantCount;
+  const IlluminationSpaceRange& space = kExperimentSpace;
 
   std::fprintf(stderr, "Doing the surface %s\n", kSurfaceNames[AA]);
   // Everything is owned here and released however the run ends.
@@ -154,7 +146,9 @@ int classify_experiment(int argc, char** argv) {
     usage();
     return kExitUsage;
   }
-  std::unique_ptr<ISpace> ispace(new ISpace(T0, TN, TT, S0, SN, SS, M0, MN, MM));
+  std::unique_ptr<ISpace> ispace(new ISpace(
+      space.tilt_first, space.tilt_last, space.tilt_count, space.slant_first, space.slant_last,
+      space.slant_count, space.magnitude_first, space.magnitude_last, space.magnitude_count));
   VectorOwner d(v_get(KK * 3));
   u_int correct = 0, correct3 = 0;
   for (int i = 1; i <= 3; i++) {

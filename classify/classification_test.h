@@ -12,7 +12,6 @@
 #include "class.h"
 
 // The 20 surfaces of the experiment's database, by number (= class).
-extern const char* const kSurfaceNames[20];
 
 // The program: argv[1] is the surface's number, 0 to 19. Returns the exit
 // status; files are read relative to the working directory.

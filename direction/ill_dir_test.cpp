@@ -8,6 +8,7 @@
 #include "class.h"
 #include "class_surface.h"
 #include "data_error.h"
+#include "experiment.h"
 #include "filters.h"
 #include "illumination.h"
 #include "owners.h"
@@ -54,18 +55,13 @@ struct IlluminationArray {
 }  // namespace
 
 int direction_experiment(int argc, char** argv) {
-  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
-  u_int s[1] = {45};
-  const u_int T = 12, S = 1, Q = 2;
-  int tt1[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  int tt2[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  const u_int KK1 = 12, KK2 = 12;
-  const double T0 = 0, TN = 6.283185307179586;
-  const u_int TT = 120;
-  const double S0 = 0.5235987755982988, SN = 1.1344640137963142;
-  const u_int SS = 35;
-  const double M0 = 0.8, MN = 1.3;
-  const u_int MM = 5;
+  const u_int* t = kExperimentTilts;
+  const u_int* s = kExperimentSlants;
+  const u_int T = kExperimentTiltCount, S = kExperimentSlantCount, Q = 2;
+  const int* tt1 = kExperimentImages;
+  const int* tt2 = kExperimentImages;
+  const u_int KK1 = kExperimentTiltCount, KK2 = kExperimentTiltCount;
+  const IlluminationSpaceRange& space = kExperimentSpace;
 
   if (argc != 2 || !usable_name(argv[1], s, t, T)) {
     usage();
@@ -89,8 +85,12 @@ int direction_experiment(int argc, char** argv) {
     data_error(first.substr(0, first.rfind('/')), 0,
                "surface " + std::string(argv[1]) + ", " + zero_spread_text(fltrs.get(), flat));
   }
-  const u_int K = TT * SS * MM;
-  IlluminationArray ill_array(vector_array(T0, TN, TT, S0, SN, SS, M0, MN, MM), K);
+  const u_int K = space.tilt_count * space.slant_count * space.magnitude_count;
+  IlluminationArray ill_array(
+      vector_array(space.tilt_first, space.tilt_last, space.tilt_count, space.slant_first,
+                   space.slant_last, space.slant_count, space.magnitude_first, space.magnitude_last,
+                   space.magnitude_count),
+      K);
   VectorOwner smaller(v_get(KK2));
   VectorOwner ratio(v_get(KK2));
   int counter15 = 0, counter15both = 0;

@@ -14,6 +14,7 @@
 #include "class.h"
 #include "classification_test.h"
 #include "data_error.h"
+#include "experiment.h"
 #include "filters.h"
 #include "image.h"
 #include "manifest.h"
@@ -151,7 +152,7 @@ int build_from_manifest(const std::string& file, long set, const ImageOptions& o
 
 int build_database(int argc, char** argv) {
   std::string bank_file = "filters.dat", output = "test20.dat", manifest;
-  std::vector<std::string> names(kSurfaceNames, kSurfaceNames + 20);
+  std::vector<std::string> names(kSurfaceNames, kSurfaceNames + kExperimentSurfaces);
   long set = 0;
   bool listed = false, have_set = false, allow_zero_sigma = false;
   unsigned int jobs = available_cores();
@@ -217,9 +218,9 @@ int build_database(int argc, char** argv) {
   }
   if (manifest.empty() && options.srgb) return bad_argument("--srgb goes with --manifest only");
 
-  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
-  u_int s[1] = {45};
-  int tt[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  const u_int* t = kExperimentTilts;
+  const u_int* s = kExperimentSlants;
+  const int* tt = kExperimentImages;
 
   Filters bank(bank_file.c_str());
   bank.normalise();
@@ -238,13 +239,14 @@ int build_database(int argc, char** argv) {
                output.c_str());
 
   std::vector<Surface*> surfaces;
-  Index* in = tilts(static_cast<int>(set), 0, 12, tt);
+  Index* in = tilts(static_cast<int>(set), 0, kExperimentTiltCount, tt);
   int status = 0;
   try {
     for (const std::string& n : names)
-      surfaces.push_back(new Surface(static_cast<unsigned int>(set + 1), 1, s, 12, t, n.c_str()));
-    Database database(static_cast<unsigned int>(surfaces.size()), surfaces.data(), &bank, 12, in,
-                      jobs);
+      surfaces.push_back(new Surface(static_cast<unsigned int>(set + 1), kExperimentSlantCount, s,
+                                     kExperimentTiltCount, t, n.c_str()));
+    Database database(static_cast<unsigned int>(surfaces.size()), surfaces.data(), &bank,
+                      kExperimentTiltCount, in, jobs);
     write_database(database, &bank, output, allow_zero_sigma);
   } catch (...) {
     for (Surface* surface : surfaces) delete surface;

@@ -12,6 +12,7 @@
 #include "atomic_output.h"
 #include "class.h"
 #include "data_error.h"
+#include "experiment.h"
 #include "matrix_multiple.h"
 #include "program.h"
 #include "surface.h"
@@ -135,11 +136,12 @@ int export_normals(int argc, char** argv) {
   if (map_file.empty()) map_file = name + "_normals.ppm";
   if (albedo_file.empty()) albedo_file = name + "_albedo.pgm";
 
-  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
-  u_int s[1] = {45};
-  int tt[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  Surface surface(static_cast<unsigned int>(set + 1), 1, s, 12, t, name.c_str());
-  Index* in = tilts(static_cast<int>(set), 0, 12, tt);
+  const u_int* t = kExperimentTilts;
+  const u_int* s = kExperimentSlants;
+  const int* tt = kExperimentImages;
+  Surface surface(static_cast<unsigned int>(set + 1), kExperimentSlantCount, s,
+                  kExperimentTiltCount, t, name.c_str());
+  Index* in = tilts(static_cast<int>(set), 0, kExperimentTiltCount, tt);
   TrainingSet* tset;
   try {
     tset = new TrainingSet(12, &surface, in);
