@@ -11,8 +11,6 @@
 
 namespace {
 
-// (The same two steps as tools/atomic_file.cpp.)
-
 // The file `path` finally names: every symbolic link of a chain is followed,
 // a relative link from its own folder. The result is not a link; it need not
 // exist. False with errno ELOOP for a chain of more than 40 links.
@@ -95,4 +93,12 @@ void AtomicOutput::commit() {
     unlink(temp_.c_str());
     data_error(target_, 0, "cannot write the file", std::strerror(e));
   }
+}
+
+void write_file_atomically(const std::string& path, const std::string& data) {
+  if (path.empty()) data_error_text("cannot write a file with an empty name");
+  AtomicOutput out(path);
+  // A short write leaves the stream's error set; commit() reports it.
+  std::fwrite(data.data(), 1, data.size(), out.stream());
+  out.commit();
 }

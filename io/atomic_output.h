@@ -18,9 +18,6 @@
 // itself is untouched. No later run reads, reuses or removes such a file:
 // each run makes a temporary of its own, so a leftover is harmless and is
 // left for the user to delete.
-//
-// (tools/atomic_file.h writes whole files for the data generators the same
-// way.)
 #ifndef TI_ATOMIC_OUTPUT_H
 #define TI_ATOMIC_OUTPUT_H
 
@@ -51,5 +48,9 @@ class AtomicOutput {
   FILE* stream_ = nullptr;
   bool done_ = false;
 };
+
+// Writes `data` as the whole content of `path` through an AtomicOutput.
+// Raises a DataError naming `path` when it cannot.
+void write_file_atomically(const std::string& path, const std::string& data);
 
 #endif

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <iterator>
 
-#include "atomic_file.h"
 #include "atomic_output.h"
 #include "class_surface.h"
 #include "data_error.h"
@@ -245,9 +244,7 @@ const Writer kWriters[] = {
        out.commit();
      }},
     {"write_file_atomically",
-     [](const std::string& path, const std::string& text) {
-       gen::write_file_atomically(path, text);
-     }},
+     [](const std::string& path, const std::string& text) { write_file_atomically(path, text); }},
 };
 
 bool is_link(const std::string& path) {

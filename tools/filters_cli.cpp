@@ -2,8 +2,9 @@
 
 #include <sstream>
 
-#include "atomic_file.h"
+#include "atomic_output.h"
 #include "cli_parse.h"
+#include "data_error.h"
 
 namespace gen {
 
@@ -122,8 +123,8 @@ int generate_filters_main(const std::vector<std::string>& args, std::ostream& ou
   const std::vector<Kernel> bank = build_bank(cmd.params, &why);
   try {
     write_file_atomically(cmd.output, format_bank(bank));
-  } catch (const WriteError& e) {
-    err << kProg << ": " << e.what() << "\n";
+  } catch (const DataError& e) {
+    err << kProg << ": " << e.what();
     return 1;
   }
   err << kProg << ": wrote " << bank.size() << " " << cmd.params.bank << " kernels of size "

@@ -3,7 +3,6 @@
 # library so the unit tests can call it directly.
 
 add_library(generators STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/atomic_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cli_parse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fft.cpp
   ${CMAKE_CURRENT_LIST_DIR}/filter_bank.cpp
@@ -19,6 +18,7 @@ add_library(generators STATIC
   ${CMAKE_CURRENT_LIST_DIR}/surfaces_cli.cpp
 )
 target_include_directories(generators PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(generators PUBLIC io)
 target_compile_options(generators PRIVATE ${TI_WARNINGS})
 
 add_executable(generate_surfaces ${CMAKE_CURRENT_LIST_DIR}/generate_surfaces.cpp)

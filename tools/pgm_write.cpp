@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "atomic_file.h"
+#include "atomic_output.h"
 
 namespace gen {
 

@@ -10,7 +10,7 @@ namespace gen {
 
 std::string encode_pgm(const Image8& img);
 
-// Atomic write; throws WriteError.
+// Atomic write; raises a DataError.
 void write_pgm(const std::string& path, const Image8& img);
 
 }  // namespace gen

@@ -7,7 +7,8 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "atomic_file.h"
+#include "atomic_output.h"
+#include "data_error.h"
 #include "fft.h"
 #include "numeric.h"
 #include "pgm_write.h"
@@ -110,7 +111,7 @@ namespace {
 void make_dirs(const std::string& dir) {
   std::error_code ec;
   fs::create_directories(dir, ec);
-  if (ec) throw WriteError("cannot create directory " + dir + ": " + ec.message());
+  if (ec) data_error(dir, 0, "cannot create the folder", ec.message());
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ struct SheetView {
 };
 SheetView contact_sheet_view(const DatabaseSpec& spec);
 
-// Writes everything, logging progress to `log`. Throws WriteError.
+// Writes everything, logging progress to `log`. Raises a DataError when a file or folder cannot be
+// written.
 void generate_database(const DatabaseSpec& spec, std::ostream& log);
 
 }  // namespace gen

@@ -3,8 +3,9 @@
 #include <exception>
 #include <sstream>
 
-#include "atomic_file.h"
+#include "atomic_output.h"
 #include "cli_parse.h"
+#include "data_error.h"
 #include "surface_classes.h"
 
 namespace gen {
@@ -150,8 +151,8 @@ int generate_surfaces_main(const std::vector<std::string>& args, std::ostream& o
       << s.width << "x" << s.height << " pixels, seed " << s.seed << "\n";
   try {
     generate_database(s, err);
-  } catch (const WriteError& e) {
-    err << kProg << ": " << e.what() << "\n";
+  } catch (const DataError& e) {
+    err << kProg << ": " << e.what();
     return 1;
   } catch (const std::exception& e) {
     err << kProg << ": " << e.what() << "\n";
