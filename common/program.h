@@ -15,10 +15,7 @@
 #ifndef TI_PROGRAM_H
 #define TI_PROGRAM_H
 
-// Exit statuses shared by all programs.
-constexpr int kExitDataError = 1;  // a data file is missing or malformed
-constexpr int kExitUsage = 2;      // a wrong command line
-constexpr int kExitMatrixLib = 3;  // the matrix library stopped the run
+#include "cli.h"  // the exit statuses shared by all programs
 
 // Runs body(argc, argv) as described above and returns its status.
 int run_program(int argc, char** argv, int (*body)(int, char**));

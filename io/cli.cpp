@@ -38,6 +38,19 @@ std::string CliArgs::nonempty(const std::string& name, const std::string& fallba
   return it->second;
 }
 
+OptionToken split_option(const std::string& arg) {
+  OptionToken t;
+  const auto eq = arg.find('=');
+  if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+    t.name = arg.substr(0, eq);
+    t.value = arg.substr(eq + 1);
+    t.has_value = true;
+  } else {
+    t.name = arg;
+  }
+  return t;
+}
+
 std::string cli_usage(const CliSpec& spec) {
   std::string u = "Usage: " + spec.program + " " + spec.synopsis + "\n";
   if (!spec.description.empty()) u += spec.description + "\n";

@@ -69,6 +69,15 @@ class CliArgs {
   std::map<std::string, std::string> values_;  // option name -> value ("" for a flag)
 };
 
+// Splits "--name=value" into name and value; for "--name" the value is empty
+// and has_value is false. (For the generators' own argument loops.)
+struct OptionToken {
+  std::string name;
+  std::string value;
+  bool has_value = false;
+};
+OptionToken split_option(const std::string& arg);
+
 // The usage text of `spec`.
 std::string cli_usage(const CliSpec& spec);
 

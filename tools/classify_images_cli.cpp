@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "cli_parse.h"
+#include "cli.h"
 #include "csv.h"
 #include "data_error.h"
 #include "filters.h"
 #include "image_classification.h"
 #include "manifest.h"
 #include "manifest_cli.h"
+#include "number.h"
 #include "program.h"
 
 namespace {
@@ -100,7 +101,7 @@ int parse(int argc, char** argv, Options* o) {
         if (!parse_space(value, &o->space, &why)) return bad_argument(why);
         break;
       case 'j':
-        if (!gen::parse_int(value, 1, 1024, &o->jobs))
+        if (!parse_long(value, 1, 1024, &o->jobs))
           return bad_argument("--jobs needs a whole number from 1 to 1024, not \"" + value + "\"");
         break;
       case ':':

@@ -3,8 +3,9 @@
 #include <sstream>
 
 #include "atomic_output.h"
-#include "cli_parse.h"
+#include "cli.h"
 #include "data_error.h"
+#include "number.h"
 
 namespace gen {
 
@@ -84,14 +85,14 @@ FiltersCommand parse_filters_args(const std::vector<std::string>& args) {
     if (opt == "--bank") {
       cmd.params.bank = val;
     } else if (opt == "--size") {
-      if (!parse_int(val, 3, 255, &n) || n % 2 == 0)
+      if (!parse_long(val, 3, 255, &n) || n % 2 == 0)
         return error("--size: '" + val + "' is not an odd whole number from 3 to 255");
       cmd.params.size = static_cast<int>(n);
     } else if (opt == "--scales") {
       if (!parse_double_list(val, 0.5, 64.0, &cmd.params.scales, &why))
         return error("--scales: " + why);
     } else if (opt == "--orientations") {
-      if (!parse_int(val, 1, 36, &n)) return error("--orientations: '" + val + "' is not 1..36");
+      if (!parse_long(val, 1, 36, &n)) return error("--orientations: '" + val + "' is not 1..36");
       cmd.params.orientations = static_cast<int>(n);
     } else if (opt == "--output") {
       if (val.empty()) return error("--output needs a file name");

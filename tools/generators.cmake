@@ -3,7 +3,6 @@
 # library so the unit tests can call it directly.
 
 add_library(generators STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/cli_parse.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fft.cpp
   ${CMAKE_CURRENT_LIST_DIR}/filter_bank.cpp
   ${CMAKE_CURRENT_LIST_DIR}/filter_kernels.cpp

@@ -5,23 +5,24 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli_parse.h"
+#include "cli.h"
+#include "number.h"
 #include "parallel.h"
 
 bool parse_space(const std::string& text, SpaceOption* space, std::string* why) {
-  const std::vector<std::string> v = gen::split(text, ',');
+  const std::vector<std::string> v = split_text(text, ',');
   if (v.size() != 7) {
     *why = "--space needs seven values T,E0,E1,E,M0,M1,M, not \"" + text + "\"";
     return false;
   }
   SpaceOption s;
-  const bool counts = gen::parse_int(v[0], 1, 100000, &s.tilts) &&
-                      gen::parse_int(v[3], 1, 100000, &s.elevations) &&
-                      gen::parse_int(v[6], 1, 100000, &s.magnitudes);
-  const bool ranges = gen::parse_double(v[1], -90, 90, &s.elevation_from) &&
-                      gen::parse_double(v[2], -90, 90, &s.elevation_to) &&
-                      gen::parse_double(v[4], 1e-300, 1e300, &s.magnitude_from) &&
-                      gen::parse_double(v[5], 1e-300, 1e300, &s.magnitude_to);
+  const bool counts = parse_long(v[0], 1, 100000, &s.tilts) &&
+                      parse_long(v[3], 1, 100000, &s.elevations) &&
+                      parse_long(v[6], 1, 100000, &s.magnitudes);
+  const bool ranges = parse_double(v[1], -90, 90, &s.elevation_from) &&
+                      parse_double(v[2], -90, 90, &s.elevation_to) &&
+                      parse_double(v[4], 1e-300, 1e300, &s.magnitude_from) &&
+                      parse_double(v[5], 1e-300, 1e300, &s.magnitude_to);
   if (!counts || !ranges) {
     *why = "--space \"" + text +
            "\": counts are whole numbers from 1 to 100000, elevations degrees from -90 to 90, "
@@ -46,7 +47,7 @@ std::unique_ptr<ISpace> make_space(const SpaceOption& s) {
 
 bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::string* why) {
   std::vector<int> list;
-  if (!gen::parse_int_list(text, 0, 2147483647, &list, why)) return false;
+  if (!parse_long_list(text, 0, 2147483647, &list, why)) return false;
   sets->assign(list.begin(), list.end());
   return true;
 }

@@ -4,8 +4,9 @@
 #include <sstream>
 
 #include "atomic_output.h"
-#include "cli_parse.h"
+#include "cli.h"
 #include "data_error.h"
+#include "number.h"
 #include "surface_classes.h"
 
 namespace gen {
@@ -24,11 +25,11 @@ bool parse_size(const std::string& s, int* w, int* h) {
   long a = 0, b = 0;
   const auto x = s.find_first_of("xX");
   if (x == std::string::npos) {
-    if (!parse_int(s, 8, 4096, &a)) return false;
+    if (!parse_long(s, 8, 4096, &a)) return false;
     *w = *h = static_cast<int>(a);
     return true;
   }
-  if (!parse_int(s.substr(0, x), 8, 4096, &a) || !parse_int(s.substr(x + 1), 8, 4096, &b))
+  if (!parse_long(s.substr(0, x), 8, 4096, &a) || !parse_long(s.substr(x + 1), 8, 4096, &b))
     return false;
   *w = static_cast<int>(a);
   *h = static_cast<int>(b);
@@ -101,7 +102,7 @@ SurfacesCommand parse_surfaces_args(const std::vector<std::string>& args) {
       cmd.spec.root = val;
     } else if (opt == "--names") {
       std::vector<std::string> names;
-      for (const auto& n : split(val, ',')) {
+      for (const auto& n : split_text(val, ',')) {
         if (!find_surface_class(n))
           return error("unknown surface name '" + n + "' (see --help for the list)");
         for (const auto& m : names)
@@ -112,17 +113,17 @@ SurfacesCommand parse_surfaces_args(const std::vector<std::string>& args) {
     } else if (opt == "--sets") {
       long count = 0;
       if (val.find(',') == std::string::npos) {
-        if (!parse_int(val, 1, 1000, &count))
+        if (!parse_long(val, 1, 1000, &count))
           return error("--sets: '" + val + "' is neither a list nor a count from 1 to 1000");
         cmd.spec.sets.clear();
         for (int q = 0; q < count; ++q) cmd.spec.sets.push_back(q);
-      } else if (!parse_int_list(val, 0, 999, &cmd.spec.sets, &why)) {
+      } else if (!parse_long_list(val, 0, 999, &cmd.spec.sets, &why)) {
         return error("--sets: " + why);
       }
     } else if (opt == "--slants") {
-      if (!parse_int_list(val, 0, 89, &cmd.spec.slants, &why)) return error("--slants: " + why);
+      if (!parse_long_list(val, 0, 89, &cmd.spec.slants, &why)) return error("--slants: " + why);
     } else if (opt == "--tilts") {
-      if (!parse_int_list(val, 0, 359, &cmd.spec.tilts, &why)) return error("--tilts: " + why);
+      if (!parse_long_list(val, 0, 359, &cmd.spec.tilts, &why)) return error("--tilts: " + why);
     } else if (opt == "--size") {
       if (!parse_size(val, &cmd.spec.width, &cmd.spec.height))
         return error("--size: '" + val + "' is not N or WxH with sides from 8 to 4096");
