@@ -14,6 +14,7 @@
 #include "class.h"
 #include "class_surface.h"
 #include "filters.h"
+#include "image.h"
 #include "program.h"
 #include "response.h"
 #include "training_set.h"
@@ -44,10 +45,10 @@ class Scratch {
       std::system(("mkdir -p '" + dir + "' '" + root_ + "/w/a/b'").c_str());
       std::uniform_int_distribution<int> byte(0, 255);
       for (int tilt = 0; tilt < 360; tilt += 30) {
-        FILE* img = std::fopen((dir + "/aaa_45_" + std::to_string(tilt) + ".pgm").c_str(), "wb");
-        std::fprintf(img, "P5\n%d %d\n255\n", image_size, image_size);
-        for (int p = 0; p < image_size * image_size; p++) std::fputc(byte(g), img);
-        std::fclose(img);
+        std::vector<unsigned char> pixels(static_cast<size_t>(image_size) * image_size);
+        for (unsigned char& p : pixels) p = static_cast<unsigned char>(byte(g));
+        write_pnm(dir + "/aaa_45_" + std::to_string(tilt) + ".pgm", image_size, image_size, 1,
+                  pixels.data());
       }
     }
   }

@@ -13,8 +13,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <stdexcept>
 #include <utility>
 
+#include "atomic_output.h"
 #include "data_error.h"
 
 namespace {
@@ -426,4 +428,19 @@ std::string image_format_names() {
   for (const Format& format : formats())
     names += (names.empty() ? "" : ", ") + std::string(format.name);
   return names;
+}
+
+std::string encode_pnm(int width, int height, int channels, const unsigned char* samples) {
+  if (width <= 0 || height <= 0 || (channels != 1 && channels != 3))
+    throw std::invalid_argument("encode_pnm: no such image");
+  std::string out = (channels == 1 ? "P5\n" : "P6\n") + std::to_string(width) + " " +
+                    std::to_string(height) + "\n255\n";
+  out.append(reinterpret_cast<const char*>(samples),
+             static_cast<size_t>(width) * static_cast<size_t>(height) * channels);
+  return out;
+}
+
+void write_pnm(const std::string& path, int width, int height, int channels,
+               const unsigned char* samples) {
+  write_file_atomically(path, encode_pnm(width, height, channels, samples));
 }

@@ -47,6 +47,17 @@ GreyImage read_grey_image(const std::string& path, const ImageOptions& options =
 void read_grey_image(const std::string& path, const ImageOptions& options,
                      const std::function<double*(int, int)>& storage);
 
+// A binary PGM ("P5", channels 1) or PPM ("P6", channels 3) file with the
+// maximum value 255: "P5\n<width> <height>\n255\n" and then the samples,
+// top row first, `channels` bytes per pixel. `samples` holds width * height
+// * channels bytes. This is the one writer of the project's PGM and PPM
+// files; read_grey_image above reads them.
+std::string encode_pnm(int width, int height, int channels, const unsigned char* samples);
+// Writes encode_pnm's text atomically (atomic_output.h); raises a DataError
+// naming `path` when it cannot.
+void write_pnm(const std::string& path, int width, int height, int channels,
+               const unsigned char* samples);
+
 // The formats read, for messages and help: "PGM/PPM, PNG, TIFF".
 std::string image_format_names();
 

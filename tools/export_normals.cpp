@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "atomic_output.h"
 #include "class.h"
 #include "data_error.h"
 #include "experiment.h"
+#include "image.h"
 #include "matrix_multiple.h"
 #include "program.h"
 #include "surface.h"
@@ -56,23 +58,21 @@ unsigned char to_byte(double v) {
 }
 
 void write_map(const std::string& file, MatrixMultiple* g) {
-  AtomicOutput out(file);
-  std::fprintf(out.stream(), "P6\n%u %u\n255\n", g->n, g->m);
+  std::vector<unsigned char> rgb(static_cast<size_t>(g->m) * g->n * 3, 128);
   for (unsigned int i = 0; i < g->m; i++) {
     for (unsigned int j = 0; j < g->n; j++) {
       double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
              z = g->matrices[2]->me[i][j];
       double length = std::sqrt(x * x + y * y + z * z);
-      unsigned char rgb[3] = {128, 128, 128};
+      unsigned char* pixel = &rgb[(static_cast<size_t>(i) * g->n + j) * 3];
       if (length > 0.0) {
-        rgb[0] = to_byte(255.0 * (x / length + 1.0) / 2.0);
-        rgb[1] = to_byte(255.0 * (y / length + 1.0) / 2.0);
-        rgb[2] = to_byte(255.0 * (z / length + 1.0) / 2.0);
+        pixel[0] = to_byte(255.0 * (x / length + 1.0) / 2.0);
+        pixel[1] = to_byte(255.0 * (y / length + 1.0) / 2.0);
+        pixel[2] = to_byte(255.0 * (z / length + 1.0) / 2.0);
       }
-      std::fwrite(rgb, 1, 3, out.stream());
     }
   }
-  out.commit();
+  write_pnm(file, static_cast<int>(g->n), static_cast<int>(g->m), 3, rgb.data());
 }
 
 void write_albedo(const std::string& file, MatrixMultiple* g) {
@@ -83,16 +83,16 @@ void write_albedo(const std::string& file, MatrixMultiple* g) {
              z = g->matrices[2]->me[i][j];
       longest = std::fmax(longest, std::sqrt(x * x + y * y + z * z));
     }
-  AtomicOutput out(file);
-  std::fprintf(out.stream(), "P5\n%u %u\n255\n", g->n, g->m);
+  std::vector<unsigned char> grey;
+  grey.reserve(static_cast<size_t>(g->m) * g->n);
   for (unsigned int i = 0; i < g->m; i++)
     for (unsigned int j = 0; j < g->n; j++) {
       double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
              z = g->matrices[2]->me[i][j];
       double length = std::sqrt(x * x + y * y + z * z);
-      std::fputc(to_byte(longest > 0.0 ? 255.0 * length / longest : 0.0), out.stream());
+      grey.push_back(to_byte(longest > 0.0 ? 255.0 * length / longest : 0.0));
     }
-  out.commit();
+  write_pnm(file, static_cast<int>(g->n), static_cast<int>(g->m), 1, grey.data());
 }
 
 int export_normals(int argc, char** argv) {

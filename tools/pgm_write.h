@@ -1,5 +1,4 @@
-// Binary PGM (P5) output: "P5\n<width> <height>\n255\n" then the pixels,
-// top row first.
+// Generated images as PGM files (the format's writer is io/image.h).
 #pragma once
 
 #include <string>
@@ -8,6 +7,7 @@
 
 namespace gen {
 
+// The PGM text of an image.
 std::string encode_pgm(const Image8& img);
 
 // Atomic write; raises a DataError.

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "image.h"
+
 extern char** environ;
 
 TempDir::TempDir() {
@@ -57,9 +59,7 @@ void make_dirs(const std::string& path) {
 
 void write_pgm(const std::string& path, int width, int height,
                const std::vector<unsigned char>& pixels) {
-  std::string content = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-  content.append(reinterpret_cast<const char*>(pixels.data()), pixels.size());
-  write_file(path, content);
+  write_file(path, encode_pnm(width, height, 1, pixels.data()));
 }
 
 std::string bank_text(const std::vector<Kernel>& kernels) {
