@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "data_set.h"
 #include "fft.h"
 #include "height_field.h"
 #include "numeric.h"
@@ -17,7 +18,6 @@
 #include "rng.h"
 #include "spectral.h"
 #include "surface_classes.h"
-#include "surface_database.h"
 #include "surfaces_cli.h"
 
 namespace fs = std::filesystem;
@@ -45,7 +45,9 @@ std::string read_file(const fs::path& p) {
   return s.str();
 }
 
-Surface flat_surface(int n, double albedo) { return Surface{Grid(n, n, 0.0), Grid(n, n, albedo)}; }
+ReliefSample flat_surface(int n, double albedo) {
+  return ReliefSample{Grid(n, n, 0.0), Grid(n, n, albedo)};
+}
 
 RenderSettings noiseless() {
   RenderSettings r;
@@ -53,7 +55,8 @@ RenderSettings noiseless() {
   return r;
 }
 
-Image8 render(const Surface& s, double slant, double tilt, const RenderSettings& rs = noiseless()) {
+Image8 render(const ReliefSample& s, double slant, double tilt,
+              const RenderSettings& rs = noiseless()) {
   return render_image(s, surface_normals(s.height), slant, tilt, rs, 7, s.height.cols,
                       s.height.rows);
 }
@@ -127,7 +130,7 @@ TEST(Rendering, LightVectorFollowsImageAxes) {
 }
 
 TEST(Rendering, FlatSurfaceGivesUniformExpectedGrey) {
-  const Surface s = flat_surface(32, 0.8);
+  const ReliefSample s = flat_surface(32, 0.8);
   for (double slant : {0.0, 30.0, 45.0, 70.0}) {
     for (double tilt : {0.0, 90.0, 210.0, 330.0}) {
       const Image8 img = render(s, slant, tilt);
@@ -138,7 +141,7 @@ TEST(Rendering, FlatSurfaceGivesUniformExpectedGrey) {
 }
 
 TEST(Rendering, SensorNoiseIsMildAndUnbiased) {
-  const Surface s = flat_surface(128, 0.8);
+  const ReliefSample s = flat_surface(128, 0.8);
   RenderSettings rs;  // default noise
   const Image8 img = render(s, 45, 0, rs);
   double m = 0, v = 0;
@@ -155,7 +158,7 @@ TEST(Rendering, SlopesFacingTheLightAreBrighter) {
   // h = 4 sin(2 pi j / 64): at j = 0 the surface rises to the right, so its
   // normal leans left, towards a light at tilt 180; at j = 32 the opposite.
   const int n = 64;
-  Surface s = flat_surface(n, 0.8);
+  ReliefSample s = flat_surface(n, 0.8);
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) s.height.at(i, j) = 4.0 * std::sin(2 * kPi * j / n);
   RenderSettings rs = noiseless();
@@ -165,7 +168,7 @@ TEST(Rendering, SlopesFacingTheLightAreBrighter) {
   EXPECT_LT(from_left.at(10, 32), from_right.at(10, 32) - 30);
   // The same along the rows: a light from the bottom (tilt 90) favours
   // slopes that rise upwards.
-  Surface t = flat_surface(n, 0.8);
+  ReliefSample t = flat_surface(n, 0.8);
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) t.height.at(i, j) = 4.0 * std::sin(2 * kPi * i / n);
   const Image8 from_bottom = render(t, 45, 90, rs), from_top = render(t, 45, 270, rs);
@@ -181,7 +184,7 @@ class StepShadow : public ::testing::Test {
     for (int i = 100; i < 156; ++i)
       for (int j = 100; j < 156; ++j) s.height.at(i, j) = 20.0;
   }
-  Surface s;
+  ReliefSample s;
   const int lit = static_cast<int>(std::lround(220.0 * 0.8 * std::sqrt(0.5)));
 };
 
@@ -240,8 +243,8 @@ TEST(SurfaceClasses, TableHasTheTwentyNamesInOrder) {
 
 TEST(SurfaceClasses, SynthesisIsReproducibleAndMeetsTheRecipe) {
   for (const auto& c : surface_classes()) {
-    const Surface a = synthesize_surface(c, 64, 11), b = synthesize_surface(c, 64, 11);
-    const Surface d = synthesize_surface(c, 64, 12);
+    const ReliefSample a = synthesize_surface(c, 64, 11), b = synthesize_surface(c, 64, 11);
+    const ReliefSample d = synthesize_surface(c, 64, 12);
     EXPECT_EQ(a.height.v, b.height.v) << c.name;
     EXPECT_EQ(a.albedo.v, b.albedo.v) << c.name;
     EXPECT_NE(a.height.v, d.height.v) << c.name;
@@ -300,7 +303,7 @@ namespace {
 // the images lit from the right and from the bottom: a crude texture
 // signature that depends on roughness, scale and orientation.
 std::vector<double> signature(const std::string& name, int set) {
-  DatabaseSpec spec = default_database_spec();
+  DataSetSpec spec = default_data_set_spec();
   spec.width = spec.height = 128;
   spec.slants = {45};
   spec.tilts = {0, 90};
@@ -378,8 +381,8 @@ TEST(Database, ContactSheetTilesInOrderWithSeparators) {
 
 namespace {
 
-DatabaseSpec small_spec(const fs::path& root, std::uint64_t seed) {
-  DatabaseSpec spec = default_database_spec();
+DataSetSpec small_spec(const fs::path& root, std::uint64_t seed) {
+  DataSetSpec spec = default_data_set_spec();
   spec.root = root.string();
   spec.names = {"aam", "acc"};
   spec.sets = {0, 1};
@@ -395,7 +398,7 @@ DatabaseSpec small_spec(const fs::path& root, std::uint64_t seed) {
 TEST(Database, WritesEveryFileWithExactHeadersAndNoLeftovers) {
   TempDir d;
   std::ostringstream log;
-  generate_database(small_spec(d.path, 1), log);
+  generate_data_set(small_spec(d.path, 1), log);
   int files = 0;
   for (const auto& e : fs::recursive_directory_iterator(d.path)) {
     if (!e.is_regular_file()) continue;
@@ -418,9 +421,9 @@ TEST(Database, WritesEveryFileWithExactHeadersAndNoLeftovers) {
 TEST(Database, SameSeedSameBytesOtherSeedDiffers) {
   TempDir a, b, c;
   std::ostringstream log;
-  generate_database(small_spec(a.path, 9), log);
-  generate_database(small_spec(b.path, 9), log);
-  generate_database(small_spec(c.path, 10), log);
+  generate_data_set(small_spec(a.path, 9), log);
+  generate_data_set(small_spec(b.path, 9), log);
+  generate_data_set(small_spec(c.path, 10), log);
   for (int set : {0, 1}) {
     for (int tilt : {0, 90}) {
       const auto pa = read_file(image_path(a.path.string(), "aam", set, 45, tilt));
@@ -433,7 +436,7 @@ TEST(Database, SameSeedSameBytesOtherSeedDiffers) {
 }
 
 TEST(Database, RealisationDoesNotDependOnTheOtherRequestedImages) {
-  DatabaseSpec one = default_database_spec(), many = one;
+  DataSetSpec one = default_data_set_spec(), many = one;
   one.width = one.height = many.width = many.height = 32;
   one.tilts = {90};
   many.tilts = {0, 90, 180};

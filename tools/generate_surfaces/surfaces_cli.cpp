@@ -72,7 +72,7 @@ std::string surfaces_usage() {
 
 SurfacesCommand parse_surfaces_args(const std::vector<std::string>& args) {
   SurfacesCommand cmd;
-  cmd.spec = default_database_spec();
+  cmd.spec = default_data_set_spec();
   auto error = [&](const std::string& why) {
     cmd.action = SurfacesCommand::Action::kError;
     cmd.error = why;
@@ -146,12 +146,12 @@ int generate_surfaces_main(const std::vector<std::string>& args, std::ostream& o
     err << kProg << ": " << cmd.error << "\n" << surfaces_usage();
     return 2;
   }
-  const DatabaseSpec& s = cmd.spec;
+  const DataSetSpec& s = cmd.spec;
   err << kProg << ": root " << s.root << ", " << s.names.size() << " surfaces, sets "
       << join(s.sets) << ", slants " << join(s.slants) << ", tilts " << join(s.tilts) << ", "
       << s.width << "x" << s.height << " pixels, seed " << s.seed << "\n";
   try {
-    generate_database(s, err);
+    generate_data_set(s, err);
   } catch (const DataError& e) {
     err << kProg << ": " << e.what();
     return 1;

@@ -18,8 +18,9 @@ constexpr const char* kProg = "generate_filters";
 std::string filters_usage() {
   std::ostringstream u;
   u << "Usage: " << kProg << " [options]\n"
-    << "Writes a bank of square convolution kernels as text: 'Number of filters: F',\n"
-    << "'Size: M', then per kernel a name line and M rows of M numbers.\n\n"
+    << "Writes a bank of square kernels, which the programs apply by correlation, as\n"
+    << "text: 'Number of filters: F', 'Size: M', then per kernel a name line and M rows\n"
+    << "of M numbers.\n\n"
     << "Options:\n"
     << "  --bank NAME        default, gabor, lm, schmid or laws (default: default)\n"
     << "  --size M           odd kernel size 3..255 (default: the bank's own, see below;\n"

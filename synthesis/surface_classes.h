@@ -60,7 +60,9 @@ struct SurfaceClass {
   double albedo_beta = 3.0;      // spectral slope of kNoise mottling
 };
 
-struct Surface {
+// One random realisation of a class: what the renderer lights. (Not the
+// experiment programs' Surface, which names a surface's image files.)
+struct ReliefSample {
   Grid height;  // pixel units
   Grid albedo;  // in [0, 1]
 };
@@ -72,6 +74,6 @@ const std::vector<SurfaceClass>& surface_classes();
 const SurfaceClass* find_surface_class(const std::string& name);
 
 // One realisation of class c on a periodic n x n grid (n a power of two).
-Surface synthesize_surface(const SurfaceClass& c, int n, std::uint64_t seed);
+ReliefSample synthesize_surface(const SurfaceClass& c, int n, std::uint64_t seed);
 
 }  // namespace gen

@@ -1,4 +1,5 @@
-// Generation of a whole photometric texture database:
+// Generation of a whole synthetic photometric texture data set (not to be
+// confused with the classification database of surface models):
 //   <root>/data/<name>/<name><set>/<name>_<slant>_<tilt>.pgm
 // plus <root>/data/contact_sheet.pgm and <root>/data/manifest.csv, the
 // list of the images with their sets and lights (surface,set,image,slant,
@@ -15,7 +16,7 @@
 
 namespace gen {
 
-struct DatabaseSpec {
+struct DataSetSpec {
   std::string root = ".";
   std::vector<std::string> names;  // surface classes, in output order
   std::vector<int> sets;           // independent realisations per class
@@ -29,7 +30,7 @@ struct DatabaseSpec {
 
 // The spec with the database's defaults: all classes, sets 0..3, slant 45,
 // tilts 0..330 in steps of 30, 256 x 256, seed 1.
-DatabaseSpec default_database_spec();
+DataSetSpec default_data_set_spec();
 
 std::string image_path(const std::string& root, const std::string& name, int set, int slant,
                        int tilt);
@@ -38,11 +39,11 @@ std::string manifest_path(const std::string& root);
 
 // The manifest of the images of `spec`: a header line, then one line per
 // image in the order they are written (names, sets, slants, tilts).
-std::string manifest_text(const DatabaseSpec& spec);
+std::string manifest_text(const DataSetSpec& spec);
 
 // All images of one realisation of a class, in (slant, tilt) order as listed
 // in spec. Throws std::invalid_argument for an unknown class name.
-std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name, int set);
+std::vector<Image8> render_set(const DataSetSpec& spec, const std::string& name, int set);
 
 // Tiles images (all the same size) row by row, `columns` per row, with
 // `gap`-pixel white separators between and around them; unused slots are
@@ -54,10 +55,10 @@ Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap);
 struct SheetView {
   int set, slant, tilt;
 };
-SheetView contact_sheet_view(const DatabaseSpec& spec);
+SheetView contact_sheet_view(const DataSetSpec& spec);
 
 // Writes everything, logging progress to `log`. Raises a DataError when a file or folder cannot be
 // written.
-void generate_database(const DatabaseSpec& spec, std::ostream& log);
+void generate_data_set(const DataSetSpec& spec, std::ostream& log);
 
 }  // namespace gen

@@ -103,7 +103,7 @@ std::vector<std::uint8_t> cast_shadow_mask(const Grid& h, double slant_deg, doub
   return mask;
 }
 
-Image8 render_image(const Surface& s, const Normals& nrm, double slant_deg, double tilt_deg,
+Image8 render_image(const ReliefSample& s, const Normals& nrm, double slant_deg, double tilt_deg,
                     const RenderSettings& rs, std::uint64_t noise_seed, int width, int height,
                     double intensity) {
   const Grid& h = s.height;

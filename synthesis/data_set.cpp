@@ -1,4 +1,4 @@
-#include "surface_database.h"
+#include "data_set.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,8 +19,8 @@ namespace gen {
 
 namespace fs = std::filesystem;
 
-DatabaseSpec default_database_spec() {
-  DatabaseSpec s;
+DataSetSpec default_data_set_spec() {
+  DataSetSpec s;
   for (const auto& c : surface_classes()) s.names.push_back(c.name);
   s.sets = {0, 1, 2, 3};
   s.slants = {45};
@@ -40,7 +40,7 @@ std::string contact_sheet_path(const std::string& root) { return root + "/data/c
 
 std::string manifest_path(const std::string& root) { return root + "/data/manifest.csv"; }
 
-std::string manifest_text(const DatabaseSpec& spec) {
+std::string manifest_text(const DataSetSpec& spec) {
   std::string text = "surface,set,image,slant,tilt\n";
   for (const std::string& name : spec.names)
     for (int set : spec.sets)
@@ -52,11 +52,11 @@ std::string manifest_text(const DatabaseSpec& spec) {
   return text;
 }
 
-std::vector<Image8> render_set(const DatabaseSpec& spec, const std::string& name, int set) {
+std::vector<Image8> render_set(const DataSetSpec& spec, const std::string& name, int set) {
   const SurfaceClass* c = find_surface_class(name);
   if (!c) throw std::invalid_argument("unknown surface class '" + name + "'");
   const int n = next_pow2(std::max(spec.width, spec.height));
-  const Surface s =
+  const ReliefSample s =
       synthesize_surface(*c, n, derive_seed(spec.seed, name, static_cast<std::uint64_t>(set)));
   const Normals nrm = surface_normals(s.height);
   std::vector<Image8> out;
@@ -98,7 +98,7 @@ Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap) {
   return sheet;
 }
 
-SheetView contact_sheet_view(const DatabaseSpec& spec) {
+SheetView contact_sheet_view(const DataSetSpec& spec) {
   auto pick = [](const std::vector<int>& v, int preferred) {
     if (v.empty() || std::find(v.begin(), v.end(), preferred) != v.end()) return preferred;
     return v.front();
@@ -116,7 +116,7 @@ void make_dirs(const std::string& dir) {
 
 }  // namespace
 
-void generate_database(const DatabaseSpec& spec, std::ostream& log) {
+void generate_data_set(const DataSetSpec& spec, std::ostream& log) {
   const auto t0 = std::chrono::steady_clock::now();
   const SheetView view = contact_sheet_view(spec);
   std::vector<Image8> tiles;

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "surface_database.h"
+#include "data_set.h"
 
 namespace gen {
 
 struct SurfacesCommand {
   enum class Action { kRun, kHelp, kError } action = Action::kRun;
-  DatabaseSpec spec;
+  DataSetSpec spec;
   std::string error;  // reason, for kError
 };
 

@@ -224,14 +224,14 @@ const SurfaceClass* find_surface_class(const std::string& name) {
   return nullptr;
 }
 
-Surface synthesize_surface(const SurfaceClass& c, int n, std::uint64_t seed) {
+ReliefSample synthesize_surface(const SurfaceClass& c, int n, std::uint64_t seed) {
   // Independent streams for the parts, so that changing one part of a recipe
   // leaves the random numbers of the others alone.
   const std::uint64_t relief_seed = derive_seed(seed, "relief");
   const std::uint64_t detail_seed = derive_seed(seed, "detail");
   const std::uint64_t albedo_seed = derive_seed(seed, "albedo");
 
-  Surface s;
+  ReliefSample s;
   Grid feature;
   double expected = 0.0;
   s.height = main_relief(c, n, relief_seed, &feature, &expected);

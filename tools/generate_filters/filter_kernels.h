@@ -1,5 +1,8 @@
-// Convolution kernels for texture filter banks, sampled at pixel centres on a
-// square size x size grid centred on ((size-1)/2, (size-1)/2).
+// Kernels for texture filter banks, sampled at pixel centres on a square
+// size x size grid centred on ((size-1)/2, (size-1)/2). The programs apply
+// them by correlation, r(i, j) = sum_k sum_l w(k, l) x(i + k, j + l), never
+// flipped as a convolution would, so the orientations below are those of the
+// kernel as stored.
 //
 // Orientations are in degrees from the column axis (x, left to right) towards
 // the row axis (y, downwards) and give the direction ACROSS the kernel's

@@ -16,7 +16,7 @@
 
 namespace gen {
 
-struct Surface;
+struct ReliefSample;
 
 std::array<double, 3> light_vector(double slant_deg, double tilt_deg);
 
@@ -53,8 +53,8 @@ struct RenderSettings {
 // Renders the top-left width x height part of the surface (which must be at
 // least that large) under a light of relative intensity `intensity`. The noise
 // comes from its own stream seeded by noise_seed.
-Image8 render_image(const Surface& s, const Normals& normals, double slant_deg, double tilt_deg,
-                    const RenderSettings& settings, std::uint64_t noise_seed, int width, int height,
-                    double intensity = 1.0);
+Image8 render_image(const ReliefSample& s, const Normals& normals, double slant_deg,
+                    double tilt_deg, const RenderSettings& settings, std::uint64_t noise_seed,
+                    int width, int height, double intensity = 1.0);
 
 }  // namespace gen
