@@ -234,6 +234,11 @@ TEST_F(Experiments, FailedBuildLeavesTheOldDatabase) {
   RunResult help = run({program("build_database"), "--help"}, w_.work);
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Usage: build_database"), std::string::npos);
+  // The experiment's names, for scripts, in class order.
+  RunResult names = run({program("build_database"), "--list-surfaces"}, w_.work);
+  EXPECT_EQ(names.status, 0);
+  EXPECT_EQ(names.out.substr(0, 8), "aaa\naab\n");
+  EXPECT_EQ(std::count(names.out.begin(), names.out.end(), '\n'), 20);
 }
 
 TEST_F(Experiments, ExportedNormalsReadBackAndPictureTheSurface) {

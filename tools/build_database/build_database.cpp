@@ -13,11 +13,13 @@
 
 #include "class.h"
 #include "classification_test.h"
+#include "cli.h"
 #include "data_error.h"
 #include "experiment.h"
 #include "filters.h"
 #include "image.h"
 #include "manifest.h"
+#include "number.h"
 #include "parallel.h"
 #include "program.h"
 #include "read_write_database.h"
@@ -26,51 +28,35 @@
 
 namespace {
 
-void usage(FILE* f) {
-  std::fprintf(f,
-               "Usage: build_database [options]\n"
-               "Builds one model per surface from the 12 images of one image set (slant 45,\n"
-               "tilts 0, 30, ..., 330) and writes the database file. Run it in an experiment\n"
-               "working directory: images are read from ../../../data/<name>/<name><set>/.\n"
-               "\n"
-               "Options:\n"
-               "  --filters FILE    filter bank to use (default filters.dat); it is normalised\n"
-               "  --output FILE     database file to write (default test20.dat); written to a\n"
-               "                    temporary file and renamed into place when complete\n"
-               "  --surfaces LIST   comma-separated surface names, in class order (default the\n"
-               "                    20 surfaces of classify_experiment, in its order)\n"
-               "  --set Q           image set the models are built from (default 0)\n"
-               "  --manifest FILE   build from the images of a manifest instead (CSV with the\n"
-               "                    columns surface,set,image and slant,tilt or x,y,z; see the\n"
-               "                    README): one model per surface with images of set Q, in the\n"
-               "                    order the surfaces first appear; not with --surfaces\n"
-               "  --srgb            with --manifest: undo the sRGB transfer curve of the\n"
-               "                    images first\n"
-               "  --allow-zero-sigma\n"
-               "                    write the database even when a model's sigma is written\n"
-               "                    as 0 (every distance to that model is then infinite or\n"
-               "                    not a number); without it such a database is refused\n"
-               "  --jobs N          build N models at a time, one per thread (default: one per\n"
-               "                    core this process may use); the file is the same for any N\n"
-               "  -h, --help        show this help\n");
-}
-
-int bad_argument(const std::string& why) {
-  std::fprintf(stderr, "build_database: %s\n", why.c_str());
-  usage(stderr);
-  return kExitUsage;
-}
-
-std::vector<std::string> split(const std::string& text) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  while (true) {
-    size_t comma = text.find(',', start);
-    parts.push_back(text.substr(start, comma - start));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return parts;
+const CliSpec& spec() {
+  static const CliSpec kSpec = {
+      "build_database",
+      "[options]",
+      "Builds one model per surface from the 12 images of one image set (slant 45,\n"
+      "tilts 0, 30, ..., 330) and writes the database file. Run it in an experiment\n"
+      "working directory: images are read from ../../../data/<name>/<name><set>/.",
+      {{"filters", "FILE", "filter bank to use (default filters.dat); it is normalised"},
+       {"output", "FILE",
+        "database file to write (default test20.dat); written to a\ntemporary file and renamed "
+        "into place when complete"},
+       {"surfaces", "LIST",
+        "comma-separated surface names, in class order (default the\n20 surfaces of "
+        "classify_experiment, in its order)"},
+       {"list-surfaces", "", "print those 20 default names, one a line, and stop"},
+       {"set", "Q", "image set the models are built from (default 0)"},
+       {"manifest", "FILE",
+        "build from the images of a manifest instead (CSV with the\ncolumns surface,set,image "
+        "and slant,tilt or x,y,z; see the\nREADME): one model per surface with images of set "
+        "Q, in the\norder the surfaces first appear; not with --surfaces"},
+       {"srgb", "", "with --manifest: undo the sRGB transfer curve of the\nimages first"},
+       {"allow-zero-sigma", "",
+        "write the database even when a model's sigma is written\nas 0 (every distance to that "
+        "model is then infinite or\nnot a number); without it such a database is refused"},
+       {"jobs", "N",
+        "build N models at a time, one per thread (default: one per\ncore this process may "
+        "use); the file is the same for any N"}},
+      ""};
+  return kSpec;
 }
 
 // The sigma elements of a model that the six-decimal file stores as zero:
@@ -150,73 +136,33 @@ int build_from_manifest(const std::string& file, long set, const ImageOptions& o
   return 0;
 }
 
-int build_database(int argc, char** argv) {
-  std::string bank_file = "filters.dat", output = "test20.dat", manifest;
+int build_database(const CliArgs& args) {
+  if (args.has("list-surfaces")) {
+    for (const char* name : kSurfaceNames) std::printf("%s\n", name);
+    return 0;
+  }
+  const std::string bank_file = args.nonempty("filters", "filters.dat");
+  const std::string output = args.nonempty("output", "test20.dat");
+  const std::string manifest = args.nonempty("manifest", "");
   std::vector<std::string> names(kSurfaceNames, kSurfaceNames + kExperimentSurfaces);
-  long set = 0;
-  bool listed = false, have_set = false, allow_zero_sigma = false;
-  unsigned int jobs = available_cores();
-  std::string set_text;
-  ImageOptions options;
-  for (int a = 1; a < argc; a++) {
-    std::string arg = argv[a];
-    auto value = [&](std::string& into) {
-      if (a + 1 >= argc) return false;
-      into = argv[++a];
-      return true;
-    };
-    std::string v;
-    if (arg == "-h" || arg == "--help") {
-      usage(stdout);
-      return 0;
-    } else if (arg == "--filters") {
-      if (!value(bank_file) || bank_file.empty()) return bad_argument("--filters needs a file");
-    } else if (arg == "--output") {
-      if (!value(output) || output.empty()) return bad_argument("--output needs a file");
-    } else if (arg == "--surfaces") {
-      if (!value(v)) return bad_argument("--surfaces needs a list of names");
-      names = split(v);
-      listed = true;
-      for (const std::string& n : names) {
-        std::string why = unreadable_name(n.c_str());
-        if (n.find('/') != std::string::npos) why = "it holds '/'";
-        if (n == "." || n == "..") why = "it is not a surface directory name";
-        if (!why.empty()) return bad_argument("unusable surface name \"" + n + "\": " + why);
-      }
-    } else if (arg == "--set") {
-      if (!value(set_text)) return bad_argument("--set needs a number");
-      have_set = true;
-    } else if (arg == "--manifest") {
-      if (!value(manifest) || manifest.empty()) return bad_argument("--manifest needs a file");
-    } else if (arg == "--srgb") {
-      options.srgb = true;
-    } else if (arg == "--allow-zero-sigma") {
-      allow_zero_sigma = true;
-    } else if (arg == "--jobs") {
-      if (!value(v)) return bad_argument("--jobs needs a number");
-      char* end;
-      const long n = std::strtol(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0' || n < 1 || n > 1024)
-        return bad_argument("--jobs needs a whole number from 1 to 1024, not \"" + v + "\"");
-      jobs = static_cast<unsigned int>(n);
-    } else {
-      return bad_argument("unknown argument \"" + arg + "\"");
+  if (args.has("surfaces")) {
+    if (!manifest.empty()) throw UsageError("--surfaces and --manifest exclude each other");
+    names = split_text(args.text("surfaces"), ',');
+    for (const std::string& n : names) {
+      std::string why = unreadable_name(n.c_str());
+      if (n.find('/') != std::string::npos) why = "it holds '/'";
+      if (n == "." || n == "..") why = "it is not a surface directory name";
+      if (!why.empty()) throw UsageError("unusable surface name \"" + n + "\": " + why);
     }
   }
-
-  if (!manifest.empty() && listed)
-    return bad_argument("--surfaces and --manifest exclude each other");
-  if (have_set) {
-    // A manifest's sets are not held to the three digits of the image folders.
-    const long largest = manifest.empty() ? 999 : 2147483647;
-    char* end;
-    errno = 0;
-    set = std::strtol(set_text.c_str(), &end, 10);
-    if (set_text.empty() || *end != '\0' || set < 0 || set > largest || errno == ERANGE)
-      return bad_argument("--set needs a whole number from 0 to " + std::to_string(largest) +
-                          ", not \"" + set_text + "\"");
-  }
-  if (manifest.empty() && options.srgb) return bad_argument("--srgb goes with --manifest only");
+  // A manifest's sets are not held to the three digits of the image folders.
+  const long set = args.whole("set", 0, manifest.empty() ? 999 : 2147483647, 0);
+  ImageOptions options;
+  options.srgb = args.has("srgb");
+  if (manifest.empty() && options.srgb) throw UsageError("--srgb goes with --manifest only");
+  const bool allow_zero_sigma = args.has("allow-zero-sigma");
+  const unsigned int jobs =
+      static_cast<unsigned int>(args.whole("jobs", 1, 1024, available_cores()));
 
   const u_int* t = kExperimentTilts;
   const u_int* s = kExperimentSlants;
@@ -260,4 +206,8 @@ int build_database(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run_program(argc, argv, build_database); }
+int main(int argc, char** argv) {
+  return run_program(argc, argv, [](int argc, char** argv) {
+    return run_cli(spec(), argc, argv, build_database);
+  });
+}
