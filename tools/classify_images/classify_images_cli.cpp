@@ -1,7 +1,5 @@
 #include "classify_images_cli.h"
 
-#include <getopt.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -21,35 +19,31 @@ namespace {
 
 const char kProgram[] = "classify_images";
 
-void usage(FILE* f) {
-  std::fprintf(
-      f, "%s",
-      ("Usage: classify_images --manifest FILE --database DB --sets LIST [options]\n"
-       "Classifies every image of the listed sets of the manifest against the models of the\n"
-       "database, each over the sampled light vectors, and writes one CSV line per image, in\n"
-       "the manifest's order, after the header\n"
-       "  surface,set,image,predicted,nearer,ratio\n"
-       "predicted is the name of the nearest model; nearer is the number of models strictly\n"
-       "nearer than the model of the image's own surface (the model of the same name), ratio\n"
-       "where that model's distance lies between the nearest (0) and the farthest (1). Both\n"
-       "are empty when the database holds no model of that name.\n"
-       "\n"
-       "Options:\n"
-       "  --manifest FILE   the images: CSV with the columns surface,set,image and\n"
-       "                    slant,tilt or x,y,z (see the README)\n"
-       "  --database FILE   the database file\n"
-       "  --sets LIST       image sets to classify, comma-separated, e.g. 1,2,3\n"
-       "  --filters FILE    filter bank (default filters.dat); it is normalised\n"
-       "  --output FILE     CSV file to write, complete or not at all (default standard\n"
-       "                    output)\n" +
-       shared_option_usage())
-          .c_str());
-}
-
-int bad_argument(const std::string& why) {
-  std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
-  usage(stderr);
-  return kExitUsage;
+const CliSpec& spec() {
+  static const CliSpec kSpec = [] {
+    CliSpec c{kProgram,
+              "--manifest FILE --database DB --sets LIST [options]",
+              "Classifies every image of the listed sets of the manifest against the models of "
+              "the\ndatabase, each over the sampled light vectors, and writes one CSV line per "
+              "image, in\nthe manifest's order, after the header\n"
+              "  surface,set,image,predicted,nearer,ratio\n"
+              "predicted is the name of the nearest model; nearer is the number of models "
+              "strictly\nnearer than the model of the image's own surface (the model of the same "
+              "name), ratio\nwhere that model's distance lies between the nearest (0) and the "
+              "farthest (1). Both\nare empty when the database holds no model of that name.",
+              {{"manifest", "FILE",
+                "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z "
+                "(see the README)"},
+               {"database", "FILE", "the database file"},
+               {"sets", "LIST", "image sets to classify, comma-separated, e.g. 1,2,3"},
+               {"filters", "FILE", "filter bank (default filters.dat); it is normalised"},
+               {"output", "FILE",
+                "CSV file to write, complete or not at all (default standard\noutput)"}},
+              ""};
+    for (const CliOption& o : shared_options()) c.options.push_back(o);
+    return c;
+  }();
+  return kSpec;
 }
 
 struct Options {
@@ -60,69 +54,25 @@ struct Options {
   long jobs = available_cores();
 };
 
-// Fills `o`; returns -1 to go on, else the exit status.
-int parse(int argc, char** argv, Options* o) {
-  static const option kLong[] = {
-      {"manifest", required_argument, nullptr, 'm'}, {"database", required_argument, nullptr, 'd'},
-      {"sets", required_argument, nullptr, 's'},     {"filters", required_argument, nullptr, 'f'},
-      {"output", required_argument, nullptr, 'o'},   {"srgb", no_argument, nullptr, 'r'},
-      {"space", required_argument, nullptr, 'S'},    {"jobs", required_argument, nullptr, 'j'},
-      {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
-  optind = 0;
-  opterr = 0;
-  bool have_sets = false;
-  for (int c; (c = getopt_long(argc, argv, ":h", kLong, nullptr)) != -1;) {
-    const std::string value = optarg ? optarg : "";
-    std::string why;
-    switch (c) {
-      case 'h':
-        usage(stdout);
-        return 0;
-      case 'm':
-        o->manifest = value;
-        break;
-      case 'd':
-        o->database = value;
-        break;
-      case 'f':
-        o->filters = value;
-        break;
-      case 'o':
-        o->output = value;
-        break;
-      case 'r':
-        o->image.srgb = true;
-        break;
-      case 's':
-        if (!parse_sets(value, &o->sets, &why)) return bad_argument("--sets: " + why);
-        have_sets = true;
-        break;
-      case 'S':
-        if (!parse_space(value, &o->space, &why)) return bad_argument(why);
-        break;
-      case 'j':
-        if (!parse_long(value, 1, 1024, &o->jobs))
-          return bad_argument("--jobs needs a whole number from 1 to 1024, not \"" + value + "\"");
-        break;
-      case ':':
-        return bad_argument(std::string(argv[optind - 1]) + " needs a value");
-      default:
-        return bad_argument("unknown argument \"" + std::string(argv[optind - 1]) + "\"");
-    }
-  }
-  if (optind < argc)
-    return bad_argument("unexpected argument \"" + std::string(argv[optind]) + "\"");
-  if (o->manifest.empty() || o->database.empty() || !have_sets || o->filters.empty())
-    return bad_argument("--manifest, --database and --sets are needed, each with a value");
-  return -1;
+Options read_options(const CliArgs& args) {
+  Options o;
+  o.manifest = args.nonempty("manifest", "");
+  o.database = args.nonempty("database", "");
+  o.filters = args.nonempty("filters", o.filters);
+  o.output = args.nonempty("output", "");
+  std::string why;
+  if (args.has("sets") && !parse_sets(args.text("sets"), &o.sets, &why))
+    throw UsageError("--sets: " + why);
+  read_shared_options(args, &o.image, &o.space, &o.jobs);
+  if (o.manifest.empty() || o.database.empty() || !args.has("sets"))
+    throw UsageError("--manifest, --database and --sets are needed, each with a value");
+  return o;
 }
 
 }  // namespace
 
-int classify_images(int argc, char** argv) {
-  Options o;
-  const int status = parse(argc, argv, &o);
-  if (status >= 0) return status;
+static int classify_images_body(const CliArgs& args) {
+  const Options o = read_options(args);
   keep_released_memory();
 
   std::unique_ptr<AtomicOutput> output;
@@ -155,4 +105,8 @@ int classify_images(int argc, char** argv) {
   }
   write_csv(csv, output.get());
   return 0;
+}
+
+int classify_images(int argc, char** argv) {
+  return run_cli(spec(), argc, argv, classify_images_body);
 }

@@ -1,7 +1,5 @@
 #include "estimate_light_cli.h"
 
-#include <getopt.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -21,39 +19,35 @@ namespace {
 
 const char kProgram[] = "estimate_light";
 
-void usage(FILE* f) {
-  std::fprintf(
-      f, "%s",
-      ("Usage: estimate_light --manifest FILE --model-set S --test-set T [options]\n"
-       "For every surface of the manifest with images in both sets: models the surface from\n"
-       "its images of set S and finds, for each of its images of set T, the sampled light\n"
-       "vector that fits the image best. Writes one CSV line per test image, in the\n"
-       "manifest's order, after the header\n"
-       "  surface,set,image,slant,tilt,est_x,est_y,est_z,est_slant,est_tilt,error,twin_error,\n"
-       "  better_share,ratio\n"
-       "(one line): the true light's slant and tilt, the estimate (the sampled vector, with\n"
-       "its magnitude) and its slant and tilt, its angle in degrees to the true light and to\n"
-       "the true light turned by 180 degrees of tilt, the share of sampled vectors that fit\n"
-       "strictly better than the true light, and where the true light's distance lies\n"
-       "between the best (0) and the worst (1) sampled distance. Angles are in degrees, tilts\n"
-       "in [0, 360).\n"
-       "\n"
-       "Options:\n"
-       "  --manifest FILE   the images: CSV with the columns surface,set,image and\n"
-       "                    slant,tilt or x,y,z (see the README)\n"
-       "  --model-set S     the image set the models are built from\n"
-       "  --test-set T      the image set whose lights are estimated\n"
-       "  --filters FILE    filter bank (default filters.dat); it is normalised\n"
-       "  --output FILE     CSV file to write, complete or not at all (default standard\n"
-       "                    output)\n" +
-       shared_option_usage())
-          .c_str());
-}
-
-int bad_argument(const std::string& why) {
-  std::fprintf(stderr, "%s: %s\n", kProgram, why.c_str());
-  usage(stderr);
-  return kExitUsage;
+const CliSpec& spec() {
+  static const CliSpec kSpec = [] {
+    CliSpec c{kProgram,
+              "--manifest FILE --model-set S --test-set T [options]",
+              "For every surface of the manifest with images in both sets: models the surface "
+              "from\nits images of set S and finds, for each of its images of set T, the sampled "
+              "light\nvector that fits the image best. Writes one CSV line per test image, in "
+              "the\nmanifest's order, after the header\n"
+              "  surface,set,image,slant,tilt,est_x,est_y,est_z,est_slant,est_tilt,error,"
+              "twin_error,\n  better_share,ratio\n"
+              "(one line): the true light's slant and tilt, the estimate (the sampled vector, "
+              "with\nits magnitude) and its slant and tilt, its angle in degrees to the true "
+              "light and to\nthe true light turned by 180 degrees of tilt, the share of sampled "
+              "vectors that fit\nstrictly better than the true light, and where the true "
+              "light's distance lies\nbetween the best (0) and the worst (1) sampled distance. "
+              "Angles are in degrees, tilts\nin [0, 360).",
+              {{"manifest", "FILE",
+                "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z "
+                "(see the README)"},
+               {"model-set", "S", "the image set the models are built from"},
+               {"test-set", "T", "the image set whose lights are estimated"},
+               {"filters", "FILE", "filter bank (default filters.dat); it is normalised"},
+               {"output", "FILE",
+                "CSV file to write, complete or not at all (default standard\noutput)"}},
+              ""};
+    for (const CliOption& o : shared_options()) c.options.push_back(o);
+    return c;
+  }();
+  return kSpec;
 }
 
 struct Options {
@@ -64,67 +58,23 @@ struct Options {
   long jobs = available_cores();
 };
 
-// Fills `o`; returns -1 to go on, else the exit status.
-int parse(int argc, char** argv, Options* o) {
-  static const option kLong[] = {
-      {"manifest", required_argument, nullptr, 'm'}, {"model-set", required_argument, nullptr, 'M'},
-      {"test-set", required_argument, nullptr, 'T'}, {"filters", required_argument, nullptr, 'f'},
-      {"output", required_argument, nullptr, 'o'},   {"srgb", no_argument, nullptr, 'r'},
-      {"space", required_argument, nullptr, 'S'},    {"jobs", required_argument, nullptr, 'j'},
-      {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
-  optind = 0;
-  opterr = 0;
-  for (int c; (c = getopt_long(argc, argv, ":h", kLong, nullptr)) != -1;) {
-    const std::string value = optarg ? optarg : "";
-    std::string why;
-    switch (c) {
-      case 'h':
-        usage(stdout);
-        return 0;
-      case 'm':
-        o->manifest = value;
-        break;
-      case 'f':
-        o->filters = value;
-        break;
-      case 'o':
-        o->output = value;
-        break;
-      case 'r':
-        o->image.srgb = true;
-        break;
-      case 'M':
-      case 'T':
-        if (!parse_long(value, 0, 2147483647, c == 'M' ? &o->model_set : &o->test_set))
-          return bad_argument(std::string(c == 'M' ? "--model-set" : "--test-set") +
-                              " needs a whole number of at least 0, not \"" + value + "\"");
-        break;
-      case 'S':
-        if (!parse_space(value, &o->space, &why)) return bad_argument(why);
-        break;
-      case 'j':
-        if (!parse_long(value, 1, 1024, &o->jobs))
-          return bad_argument("--jobs needs a whole number from 1 to 1024, not \"" + value + "\"");
-        break;
-      case ':':
-        return bad_argument(std::string(argv[optind - 1]) + " needs a value");
-      default:
-        return bad_argument("unknown argument \"" + std::string(argv[optind - 1]) + "\"");
-    }
-  }
-  if (optind < argc)
-    return bad_argument("unexpected argument \"" + std::string(argv[optind]) + "\"");
-  if (o->manifest.empty() || o->model_set < 0 || o->test_set < 0 || o->filters.empty())
-    return bad_argument("--manifest, --model-set and --test-set are needed, each with a value");
-  return -1;
+Options read_options(const CliArgs& args) {
+  Options o;
+  o.manifest = args.nonempty("manifest", "");
+  o.filters = args.nonempty("filters", o.filters);
+  o.output = args.nonempty("output", "");
+  o.model_set = args.whole("model-set", 0, 2147483647, -1);
+  o.test_set = args.whole("test-set", 0, 2147483647, -1);
+  read_shared_options(args, &o.image, &o.space, &o.jobs);
+  if (o.manifest.empty() || o.model_set < 0 || o.test_set < 0)
+    throw UsageError("--manifest, --model-set and --test-set are needed, each with a value");
+  return o;
 }
 
 }  // namespace
 
-int estimate_light(int argc, char** argv) {
-  Options o;
-  const int status = parse(argc, argv, &o);
-  if (status >= 0) return status;
+static int estimate_light_body(const CliArgs& args) {
+  const Options o = read_options(args);
   keep_released_memory();
 
   std::unique_ptr<AtomicOutput> output;
@@ -162,4 +112,8 @@ int estimate_light(int argc, char** argv) {
   }
   write_csv(csv, output.get());
   return 0;
+}
+
+int estimate_light(int argc, char** argv) {
+  return run_cli(spec(), argc, argv, estimate_light_body);
 }

@@ -58,18 +58,24 @@ std::string join_sets(const std::vector<unsigned int>& sets) {
   return text;
 }
 
-std::string shared_option_usage() {
-  return "  --srgb            undo the sRGB transfer curve of every image first (for 8-bit\n"
-         "                    camera files); without it values are used as stored\n"
-         "  --space LIST      the sampled light vectors: T,E0,E1,E,M0,M1,M for T tilts over\n"
-         "                    the circle, E elevations in [E0, E1) degrees above the image\n"
-         "                    plane (90 - slant) and M magnitudes in [M0, M1)\n"
-         "                    (default 120,30,65,35,0.8,1.3,5: 21000 vectors)\n"
-         "  --jobs N          threads to spread the work over (default: all cores, " +
-         std::to_string(available_cores()) +
-         " here);\n"
-         "                    the output is the same for every N\n"
-         "  -h, --help        show this help\n";
+std::vector<CliOption> shared_options() {
+  return {{"srgb", "",
+           "undo the sRGB transfer curve of every image first (for 8-bit\ncamera files); "
+           "without it values are used as stored"},
+          {"space", "LIST",
+           "the sampled light vectors: T,E0,E1,E,M0,M1,M for T tilts over\nthe circle, E "
+           "elevations in [E0, E1) degrees above the image\nplane (90 - slant) and M magnitudes "
+           "in [M0, M1)\n(default 120,30,65,35,0.8,1.3,5: 21000 vectors)"},
+          {"jobs", "N",
+           "threads to spread the work over (default: all cores, " +
+               std::to_string(available_cores()) + " here);\nthe output is the same for every N"}};
+}
+
+void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs) {
+  image->srgb = args.has("srgb");
+  std::string why;
+  if (args.has("space") && !parse_space(args.text("space"), space, &why)) throw UsageError(why);
+  *jobs = args.whole("jobs", 1, 1024, available_cores());
 }
 
 Progress progress_lines(const char* program) {

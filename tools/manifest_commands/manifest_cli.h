@@ -10,6 +10,8 @@
 
 #include "atomic_output.h"
 #include "class.h"
+#include "cli.h"
+#include "image.h"
 #include "parallel.h"
 
 // The sampled illumination space (class_surface.h): `tilts` tilts over the
@@ -38,8 +40,10 @@ std::unique_ptr<ISpace> make_space(const SpaceOption& space);
 bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::string* why);
 std::string join_sets(const std::vector<unsigned int>& sets);
 
-// The lines of --help that describe --srgb, --space and --jobs.
-std::string shared_option_usage();
+// The options --srgb, --space and --jobs, and their values (or the
+// defaults); a wrong value raises a UsageError.
+std::vector<CliOption> shared_options();
+void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs);
 
 // Progress lines on standard error, "<program>: 96/960 images", at every
 // tenth of the work and at its end.
