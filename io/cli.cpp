@@ -81,14 +81,15 @@ bool parse_cli(const CliSpec& spec, int argc, char** argv, CliArgs* args) {
   table.push_back({nullptr, 0, nullptr, 0});
 
   *args = CliArgs();
-  // "+": stop at the first operand, as POSIX asks; ":": report a missing
-  // value as ':' so the message can say which option needs one. optind = 0
-  // makes getopt start afresh, so a test can parse several command lines.
+  // Options and operands may come in any order (GNU getopt permutes argv);
+  // ":" reports a missing value as ':' so the message can say which option
+  // needs one. optind = 0 makes getopt start afresh, so a test can parse
+  // several command lines.
   optind = 0;
   opterr = 0;
   int index = -1;
   int c;
-  while ((c = getopt_long(argc, argv, "+:h", table.data(), &index)) != -1) {
+  while ((c = getopt_long(argc, argv, ":h", table.data(), &index)) != -1) {
     const std::string arg = optind - 1 < argc && optind > 0 ? argv[optind - 1] : "";
     if (c == 'h') return false;
     if (c == ':') throw UsageError(arg + " needs a value");

@@ -12,6 +12,7 @@
 
 #include "atomic_output.h"
 #include "class.h"
+#include "cli.h"
 #include "data_error.h"
 #include "experiment.h"
 #include "image.h"
@@ -22,32 +23,28 @@
 
 namespace {
 
-void usage(FILE* f) {
-  std::fprintf(f,
-               "Usage: export_normals NAME [options]\n"
-               "Recovers the normal field g (unit normal times albedo, per pixel the\n"
-               "least-squares solution of L g = grey levels) of surface NAME from the 12\n"
-               "images of one image set (slant 45, tilts 0, 30, ..., 330), read from\n"
-               "../../../data/NAME/NAME<set>/, and writes:\n"
-               "  - the normal field as a normals text file (first line rows and columns, then\n"
-               "    x, y, z of every pixel, row by row, one value a line, 17 digits);\n"
-               "  - a colour normal map, binary PPM: the unit normal n mapped to\n"
-               "    RGB = 255 (n + 1) / 2 (x red, y green, z blue; x along columns, y down\n"
-               "    the rows);\n"
-               "  - an albedo image, binary PGM: the length of g, 255 for the longest.\n"
-               "\n"
-               "Options:\n"
-               "  --set Q          image set (default 0)\n"
-               "  --normals FILE   normals text file (default NAME_normals.txt)\n"
-               "  --map FILE       normal map (default NAME_normals.ppm)\n"
-               "  --albedo FILE    albedo image (default NAME_albedo.pgm)\n"
-               "  -h, --help       show this help\n");
-}
-
-int bad_argument(const std::string& why) {
-  std::fprintf(stderr, "export_normals: %s\n", why.c_str());
-  usage(stderr);
-  return kExitUsage;
+const CliSpec& spec() {
+  static const CliSpec kSpec = {
+      "export_normals",
+      "NAME [options]",
+      "Recovers the normal field g (unit normal times albedo, per pixel the\n"
+      "least-squares solution of L g = grey levels) of surface NAME from the 12\n"
+      "images of one image set (slant 45, tilts 0, 30, ..., 330), read from\n"
+      "../../../data/NAME/NAME<set>/, and writes:\n"
+      "  - the normal field as a normals text file (first line rows and columns, then\n"
+      "    x, y, z of every pixel, row by row, one value a line, 17 digits);\n"
+      "  - a colour normal map, binary PPM: the unit normal n mapped to\n"
+      "    RGB = 255 (n + 1) / 2 (x red, y green, z blue; x along columns, y down\n"
+      "    the rows);\n"
+      "  - an albedo image, binary PGM: the length of g, 255 for the longest.",
+      {{"set", "Q", "image set (default 0)"},
+       {"normals", "FILE", "normals text file (default NAME_normals.txt)"},
+       {"map", "FILE", "normal map (default NAME_normals.ppm)"},
+       {"albedo", "FILE", "albedo image (default NAME_albedo.pgm)"}},
+      "",
+      1,
+      1};
+  return kSpec;
 }
 
 unsigned char to_byte(double v) {
@@ -95,43 +92,15 @@ void write_albedo(const std::string& file, MatrixMultiple* g) {
   write_pnm(file, static_cast<int>(g->n), static_cast<int>(g->m), 1, grey.data());
 }
 
-int export_normals(int argc, char** argv) {
-  std::string name, normals_file, map_file, albedo_file;
-  long set = 0;
-  for (int a = 1; a < argc; a++) {
-    std::string arg = argv[a];
-    auto value = [&](std::string& into) {
-      if (a + 1 >= argc) return false;
-      into = argv[++a];
-      return !into.empty();
-    };
-    std::string v;
-    if (arg == "-h" || arg == "--help") {
-      usage(stdout);
-      return 0;
-    } else if (arg == "--set") {
-      if (!value(v)) return bad_argument("--set needs a number");
-      char* end;
-      set = std::strtol(v.c_str(), &end, 10);
-      if (*end != '\0' || set < 0 || set > 999)
-        return bad_argument("--set needs a whole number from 0 to 999, not \"" + v + "\"");
-    } else if (arg == "--normals") {
-      if (!value(normals_file)) return bad_argument("--normals needs a file");
-    } else if (arg == "--map") {
-      if (!value(map_file)) return bad_argument("--map needs a file");
-    } else if (arg == "--albedo") {
-      if (!value(albedo_file)) return bad_argument("--albedo needs a file");
-    } else if (!arg.empty() && arg[0] == '-') {
-      return bad_argument("unknown option \"" + arg + "\"");
-    } else if (name.empty()) {
-      name = arg;
-    } else {
-      return bad_argument("more than one surface name");
-    }
-  }
-  if (name.empty()) return bad_argument("a surface name is needed");
-  if (name.size() > 79 || name.find('/') != std::string::npos || name == "." || name == "..")
-    return bad_argument("unusable surface name \"" + name + "\"");
+int export_normals(const CliArgs& args) {
+  const std::string name = args.operands[0];
+  const long set = args.whole("set", 0, 999, 0);
+  std::string normals_file = args.nonempty("normals", "");
+  std::string map_file = args.nonempty("map", "");
+  std::string albedo_file = args.nonempty("albedo", "");
+  if (name.empty() || name.size() > 79 || name.find('/') != std::string::npos || name == "." ||
+      name == "..")
+    throw UsageError("unusable surface name \"" + name + "\"");
   if (normals_file.empty()) normals_file = name + "_normals.txt";
   if (map_file.empty()) map_file = name + "_normals.ppm";
   if (albedo_file.empty()) albedo_file = name + "_albedo.pgm";
@@ -179,4 +148,8 @@ int export_normals(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return run_program(argc, argv, export_normals); }
+int main(int argc, char** argv) {
+  return run_program(argc, argv, [](int argc, char** argv) {
+    return run_cli(spec(), argc, argv, export_normals);
+  });
+}
