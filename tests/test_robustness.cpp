@@ -34,7 +34,7 @@ pid_t start(const std::vector<std::string>& argv, const std::string& cwd) {
 
 }  // namespace
 
-TEST(build_database, KilledAtAnyMomentLeavesTheOldOrTheNewDatabase) {
+TEST(BuildDatabaseRobustness, KilledAtAnyMomentLeavesTheOldOrTheNewDatabase) {
   TempDir dir;
   const std::vector<std::string> names = {"aaa", "aab", "aaj", "aam"};
   Workspace w = make_workspace(dir.path(), names, {0, 1, 2, 3}, 1, 48, 3);
