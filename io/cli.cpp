@@ -38,19 +38,6 @@ std::string CliArgs::nonempty(const std::string& name, const std::string& fallba
   return it->second;
 }
 
-OptionToken split_option(const std::string& arg) {
-  OptionToken t;
-  const auto eq = arg.find('=');
-  if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-    t.name = arg.substr(0, eq);
-    t.value = arg.substr(eq + 1);
-    t.has_value = true;
-  } else {
-    t.name = arg;
-  }
-  return t;
-}
-
 std::string cli_usage(const CliSpec& spec) {
   std::string u = "Usage: " + spec.program + " " + spec.synopsis + "\n";
   if (!spec.description.empty()) u += spec.description + "\n";
@@ -95,6 +82,7 @@ bool parse_cli(const CliSpec& spec, int argc, char** argv, CliArgs* args) {
     if (c == ':') throw UsageError(arg + " needs a value");
     if (c == '?') throw UsageError("unknown argument \"" + arg + "\"");
     args->values_[table[index].name] = optarg ? optarg : "";
+    args->given.emplace_back(table[index].name, optarg ? optarg : "");
     index = -1;
   }
   for (int a = optind; a < argc; a++) args->operands.push_back(argv[a]);
@@ -104,6 +92,15 @@ bool parse_cli(const CliSpec& spec, int argc, char** argv, CliArgs* args) {
     throw UsageError("too few arguments");
   }
   return true;
+}
+
+bool parse_cli(const CliSpec& spec, const std::vector<std::string>& arguments, CliArgs* args) {
+  std::vector<std::string> text = {spec.program};
+  text.insert(text.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& a : text) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  return parse_cli(spec, static_cast<int>(text.size()), argv.data(), args);
 }
 
 int run_cli(const CliSpec& spec, int argc, char** argv, int (*body)(const CliArgs&)) {

@@ -19,6 +19,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Exit statuses shared by all programs (README, "Exit statuses").
@@ -65,18 +66,10 @@ class CliArgs {
   // A non-empty value (a file name, say), or `fallback`.
   std::string nonempty(const std::string& name, const std::string& fallback) const;
 
-  std::vector<std::string> operands;           // the arguments that are not options, in order
-  std::map<std::string, std::string> values_;  // option name -> value ("" for a flag)
+  std::vector<std::string> operands;  // the arguments that are not options, in order
+  std::vector<std::pair<std::string, std::string>> given;  // every option given, in order
+  std::map<std::string, std::string> values_;              // option name -> value ("" for a flag)
 };
-
-// Splits "--name=value" into name and value; for "--name" the value is empty
-// and has_value is false. (For the generators' own argument loops.)
-struct OptionToken {
-  std::string name;
-  std::string value;
-  bool has_value = false;
-};
-OptionToken split_option(const std::string& arg);
 
 // The usage text of `spec`.
 std::string cli_usage(const CliSpec& spec);
@@ -84,6 +77,8 @@ std::string cli_usage(const CliSpec& spec);
 // Parses argv[1 .. argc-1]. Returns false when help was asked for; raises a
 // UsageError for a wrong command line.
 bool parse_cli(const CliSpec& spec, int argc, char** argv, CliArgs* args);
+// The same for the arguments after the program's name.
+bool parse_cli(const CliSpec& spec, const std::vector<std::string>& arguments, CliArgs* args);
 
 // Parses the command line and runs body(args) as described at the top:
 // returns body's status, 0 after the usage for help, or kExitUsage after a

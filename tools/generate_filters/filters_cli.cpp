@@ -58,29 +58,32 @@ FiltersCommand parse_filters_args(const std::vector<std::string>& args) {
     cmd.error = why;
     return cmd;
   };
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const OptionToken tok = split_option(args[k]);
-    const std::string& opt = tok.name;
-    if (opt == "--help" || opt == "-h") {
-      if (tok.has_value) return error("--help takes no value");
+  // Only the option table: the usage is filters_usage().
+  static const CliSpec kSpec = {kProg,
+                                "",
+                                "",
+                                {{"bank", "NAME", ""},
+                                 {"size", "M", ""},
+                                 {"scales", "LIST", ""},
+                                 {"orientations", "N", ""},
+                                 {"output", "FILE", ""},
+                                 {"list-banks", "", ""}},
+                                ""};
+  CliArgs given;
+  try {
+    if (!parse_cli(kSpec, args, &given)) {
       cmd.action = FiltersCommand::Action::kHelp;
       return cmd;
     }
-    if (opt == "--list-banks") {
-      if (tok.has_value) return error("--list-banks takes no value");
-      cmd.action = FiltersCommand::Action::kListBanks;
-      return cmd;
-    }
-    const bool known = opt == "--bank" || opt == "--size" || opt == "--scales" ||
-                       opt == "--orientations" || opt == "--output";
-    if (!known) return error("unknown argument '" + args[k] + "'");
-    std::string val;
-    if (tok.has_value) {
-      val = tok.value;
-    } else {
-      if (k + 1 >= args.size()) return error(opt + " needs a value");
-      val = args[++k];
-    }
+  } catch (const UsageError& e) {
+    return error(e.what());
+  }
+  if (given.has("list-banks")) {
+    cmd.action = FiltersCommand::Action::kListBanks;
+    return cmd;
+  }
+  for (const auto& [name, val] : given.given) {
+    const std::string opt = "--" + name;
     std::string why;
     long n = 0;
     if (opt == "--bank") {

@@ -78,24 +78,29 @@ SurfacesCommand parse_surfaces_args(const std::vector<std::string>& args) {
     cmd.error = why;
     return cmd;
   };
-  for (std::size_t k = 0; k < args.size(); ++k) {
-    const OptionToken tok = split_option(args[k]);
-    const std::string& opt = tok.name;
-    if (opt == "--help" || opt == "-h") {
-      if (tok.has_value) return error("--help takes no value");
+  // Only the option table: the usage is surfaces_usage().
+  static const CliSpec kSpec = {kProg,
+                                "",
+                                "",
+                                {{"root", "DIR", ""},
+                                 {"names", "LIST", ""},
+                                 {"sets", "LIST", ""},
+                                 {"slants", "LIST", ""},
+                                 {"tilts", "LIST", ""},
+                                 {"size", "N", ""},
+                                 {"seed", "S", ""}},
+                                ""};
+  CliArgs given;
+  try {
+    if (!parse_cli(kSpec, args, &given)) {
       cmd.action = SurfacesCommand::Action::kHelp;
       return cmd;
     }
-    const bool known = opt == "--root" || opt == "--names" || opt == "--sets" ||
-                       opt == "--slants" || opt == "--tilts" || opt == "--size" || opt == "--seed";
-    if (!known) return error("unknown argument '" + args[k] + "'");
-    std::string val;
-    if (tok.has_value) {
-      val = tok.value;
-    } else {
-      if (k + 1 >= args.size()) return error(opt + " needs a value");
-      val = args[++k];
-    }
+  } catch (const UsageError& e) {
+    return error(e.what());
+  }
+  for (const auto& [name, val] : given.given) {
+    const std::string opt = "--" + name;
     std::string why;
     if (opt == "--root") {
       if (val.empty()) return error("--root needs a directory");
