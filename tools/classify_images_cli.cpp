@@ -57,16 +57,22 @@ struct Options {
   ImageOptions image;
   SpaceOption space;
   long jobs = available_cores();
+  long surface = -1;
 };
 
 // Fills `o`; returns -1 to go on, else the exit status.
 int parse(int argc, char** argv, Options* o) {
-  static const option kLong[] = {
-      {"manifest", required_argument, nullptr, 'm'}, {"database", required_argument, nullptr, 'd'},
-      {"sets", required_argument, nullptr, 's'},     {"filters", required_argument, nullptr, 'f'},
-      {"output", required_argument, nullptr, 'o'},   {"srgb", no_argument, nullptr, 'r'},
-      {"space", required_argument, nullptr, 'S'},    {"jobs", required_argument, nullptr, 'j'},
-      {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0}};
+  static const option kLong[] = {{"manifest", required_argument, nullptr, 'm'},
+                                 {"database", required_argument, nullptr, 'd'},
+                                 {"sets", required_argument, nullptr, 's'},
+                                 {"filters", required_argument, nullptr, 'f'},
+                                 {"output", required_argument, nullptr, 'o'},
+                                 {"srgb", no_argument, nullptr, 'r'},
+                                 {"space", required_argument, nullptr, 'S'},
+                                 {"jobs", required_argument, nullptr, 'j'},
+                                 {"surface", required_argument, nullptr, 'u'},
+                                 {"help", no_argument, nullptr, 'h'},
+                                 {nullptr, 0, nullptr, 0}};
   optind = 0;
   opterr = 0;
   bool have_sets = false;
@@ -103,6 +109,11 @@ int parse(int argc, char** argv, Options* o) {
         if (!gen::parse_int(value, 1, 1024, &o->jobs))
           return bad_argument("--jobs needs a whole number from 1 to 1024, not \"" + value + "\"");
         break;
+      case 'u':
+        if (!gen::parse_int(value, 0, 2147483647, &o->surface))
+          return bad_argument("--surface needs a whole number of at least 0, not \"" + value +
+                              "\"");
+        break;
       case ':':
         return bad_argument(std::string(argv[optind - 1]) + " needs a value");
       default:
@@ -126,7 +137,8 @@ int classify_images(int argc, char** argv) {
 
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));
-  const Manifest manifest(o.manifest);
+  Manifest manifest(o.manifest);
+  keep_surface(&manifest, o.surface);
   Filters bank(o.filters.c_str());
   bank.normalise();
   Database database(o.database.c_str(), &bank);

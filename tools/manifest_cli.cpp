@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli_parse.h"
+#include "data_error.h"
 #include "parallel.h"
 
 bool parse_space(const std::string& text, SpaceOption* space, std::string* why) {
@@ -57,8 +58,24 @@ std::string join_sets(const std::vector<unsigned int>& sets) {
   return text;
 }
 
+void keep_surface(Manifest* manifest, long surface) {
+  if (surface < 0) return;
+  if (static_cast<size_t>(surface) >= manifest->surfaces.size())
+    data_error(manifest->file, 0,
+               "--surface " + std::to_string(surface) + ": the manifest has " +
+                   std::to_string(manifest->surfaces.size()) + " surfaces, numbered from 0");
+  const std::string name = manifest->surfaces[static_cast<size_t>(surface)];
+  std::vector<ManifestImage> kept;
+  for (const ManifestImage& image : manifest->images)
+    if (image.surface == name) kept.push_back(image);
+  manifest->images.swap(kept);
+  manifest->surfaces.assign(1, name);
+}
+
 std::string shared_option_usage() {
-  return "  --srgb            undo the sRGB transfer curve of every image first (for 8-bit\n"
+  return "  --surface N       only the images of the manifest's surface number N (from 0, in\n"
+         "                    order of first appearance), e.g. one job of many\n"
+         "  --srgb            undo the sRGB transfer curve of every image first (for 8-bit\n"
          "                    camera files); without it values are used as stored\n"
          "  --space LIST      the sampled light vectors: T,E0,E1,E,M0,M1,M for T tilts over\n"
          "                    the circle, E elevations in [E0, E1) degrees above the image\n"

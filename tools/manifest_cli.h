@@ -10,6 +10,7 @@
 
 #include "atomic_output.h"
 #include "class.h"
+#include "manifest.h"
 #include "parallel.h"
 
 // The sampled illumination space (class_surface.h): `tilts` tilts over the
@@ -39,6 +40,11 @@ bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::s
 std::string join_sets(const std::vector<unsigned int>& sets);
 
 // The lines of --help that describe --srgb, --space and --jobs.
+// Keeps only the images of the manifest's surface number `surface` (0-based,
+// in order of first appearance); a negative number keeps them all. A number
+// past the last surface is a data error naming the manifest.
+void keep_surface(Manifest* manifest, long surface);
+
 std::string shared_option_usage();
 
 // Progress lines on standard error, "<program>: 96/960 images", at every
