@@ -251,7 +251,7 @@ function svg_begin(width, height) {
 function svg_title(x,    lines, i, k) {
   k = split(title, lines, / \| /)
   for (i = 1; i <= k; i++)
-    printf "<text x=\"%d\" y=\"%d\" font-size=\"%d\"%s>%s</text>\n", x, 6 + 15 * i, (i == 1 ? 14 : 11), (i == 1 ? " font-weight=\"bold\"" : ""), xml(lines[i])
+    printf "<text x=\"%d\" y=\"%d\" font-size=\"%d\"%s>%s</text>\n", x, 6 + 15 * i, (i == 1 ? 14 : 10), (i == 1 ? " font-weight=\"bold\"" : ""), xml(lines[i])
 }
 
 function title_height(    lines) { return 15 * split(title, lines, / \| /) + 12 }
@@ -264,7 +264,7 @@ function confusion_svg(    cell, label, top, left, width, height, i, j, sum, sha
   label = label * font * 0.62 + 10
   left = label + 24
   width = left + surfaces * cell + 70
-  if (width < 520) width = 520
+  if (width < 640) width = 640
   top = title_height() + 30 + label * 0.75
   height = top + surfaces * cell + 20
   svg_begin(width, height + 34)
@@ -305,7 +305,7 @@ function directions_svg(    columns, rows, panel, r, top, width, height, i, m, c
   panel = 190
   r = 70
   width = columns * panel + 20
-  if (width < 660) width = 660
+  if (width < 680) width = 680
   top = title_height()
   height = top + rows * panel + 30
   svg_begin(width, height)

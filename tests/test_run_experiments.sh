@@ -444,6 +444,7 @@ expect_results_kept
 # runner alone) stop the run at once: one line says so, no job is reported
 # as failed, the hung job is gone, and no table is written anywhere.
 cp -r "$ws/partial" "$tmp/partial"
+rm -- "$ws/runs/joblog.txt" # every job has run: without this the next run would have none to do
 for signal in INT TERM; do
   rm -f "$fake/hung.pid"
   runs=$((runs + 1))
@@ -472,6 +473,19 @@ for signal in INT TERM; do
   diff -r "$tmp/partial" "$ws/partial" >/dev/null || fail "SIG$signal: partial/ was changed"
   expect_results_kept
 done
+
+# --- A rerun after the interruptions does only the jobs that did not
+# finish, and its results are those of the uninterrupted run.
+finished=$(awk -F'\t' 'NR > 1 && $7 == 0 && $8 == 0' "$ws/runs/joblog.txt" | wc -l)
+((finished > 0 && finished < 40)) || fail "the interrupted runs finished $finished of the 40 jobs"
+run_fake
+expect_status 0
+expect_output "resuming: $finished of 40 jobs finished in an earlier run of the same jobs"
+[[ $(grep -c '^run_experiments: \[' "$log.out") == $((40 - finished)) ]] || fail "the rerun did not run just the other jobs"
+for f in classification.csv direction.csv; do cmp -s "$tmp/complete/$f" "$res/$f" || fail "the resumed run's $f differs"; done
+diff <(grep -v '^%' "$tmp/complete/classification.tex") <(grep -v '^%' "$res/classification.tex") >/dev/null ||
+  fail "the resumed run's classification.tex differs"
+cp -r "$res/." "$tmp/complete"
 
 # --- Every machine is checked before the runs: an unknown host key and a
 # login line GNU parallel cannot use stop the run, each named on one line;
