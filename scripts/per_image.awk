@@ -264,7 +264,7 @@ function confusion_svg(    cell, label, top, left, width, height, i, j, sum, sha
   label = label * font * 0.62 + 10
   left = label + 24
   width = left + surfaces * cell + 70
-  if (width < 640) width = 640
+  if (width < 720) width = 720
   top = title_height() + 30 + label * 0.75
   height = top + surfaces * cell + 20
   svg_begin(width, height + 34)
