@@ -126,6 +126,11 @@ if command -v shellcheck >/dev/null; then shellcheck "$runner" "$0" || fail "she
 status=0
 "$runner" --bin-dir "$bin" --workspace "$ws" --surfaces 21 >"$log.out" 2>"$log.err" || status=$?
 expect_status 2
+for wrong in "--train-set 1" "--manifest $0 --seed 2"; do
+  # shellcheck disable=SC2086 # the options as words
+  "$runner" --bin-dir "$bin" --workspace "$ws" $wrong >"$log.out" 2>"$log.err" || status=$?
+  expect_status 2
+done
 [[ ! -e $ws/data ]] || fail "a refused command line made data"
 
 # --- First run: everything is made and every run succeeds. Three surfaces
@@ -143,6 +148,68 @@ image=$ws/data/aab/aab1/aab_45_30.pgm
 [[ -f $image ]] || fail "no image $image"
 cp "$tables/classification.tex" "$tmp/first.tex"
 image_time=$(mtime "$image") bank_time=$(mtime "$ws/filters.dat") db_time=$(mtime "$ws/test20.dat")
+
+# --- The generated data through its manifest: per-image jobs give tables
+# equal to those of the programs' rows (their comments name the sets).
+run --manifest "$ws/data/manifest.csv" --seed 1
+expect_status 2
+cp -r "$tables" "$tmp/rows"
+status=0
+"$runner" --bin-dir "$bin" --workspace "$ws" --jobs 2 --bank laws --manifest "$ws/data/manifest.csv" \
+  >"$log.out" 2>"$log.err" || status=$?
+expect_status 0
+for kind in classification direction; do
+  cmp -s "$tmp/rows/$kind.csv" "$ws/results/$kind.csv" || fail "$kind.csv from the per-image results differs"
+  diff <(grep -v '^%' "$tmp/rows/$kind.tex") <(grep -v '^%' "$ws/results/$kind.tex") >/dev/null ||
+    fail "$kind.tex from the per-image results differs"
+done
+# One job per surface gives what one run over the whole manifest gives.
+(cd "$ws/runs/manifest_classify/0000" && "$bin/classify_images" --manifest "$ws/data/manifest.csv" \
+  --database manifest.dat --sets 1,2,3 --jobs 1) >"$tmp/whole.csv" 2>/dev/null || fail "classify_images failed"
+cmp -s "$tmp/whole.csv" "$ws/results/classification_images.csv" || fail "classification_images.csv is not the whole run's"
+
+# --- A manifest of its own: names that need quoting in CSV and escaping in
+# LaTeX, 8 lights at slant 50, three sets, the lights estimated on set 2.
+# Tables, per-image results and the confusion matrix agree.
+"$bin/generate_surfaces" --root "$tmp/own" --names aam,abk,aaj --sets 0,1,2 --slants 50 \
+  --tilts 0,45,90,135,180,225,270,315 --size 24 --seed 3 >/dev/null 2>&1 || fail "generate_surfaces failed"
+sed -e 's/^aam,/"wall, brick",/' -e 's/^abk,/b\&w_1 %x,/' "$tmp/own/data/manifest.csv" >"$tmp/own/data/own.csv"
+status=0
+"$runner" --bin-dir "$bin" --workspace "$tmp/own" --jobs 2 --bank laws --manifest "$tmp/own/data/own.csv" \
+  --direction-set 2 >"$log.out" 2>"$log.err" || status=$?
+expect_status 0
+own=$tmp/own/results
+grep -qF 'b\&w\_1 \%x&' "$own/classification.tex" || fail "classification.tex does not escape the name"
+grep -q '^% .*image sets 1,2)' "$own/classification.tex" || fail "classification.tex does not name the test sets"
+[[ $(tail -n +2 "$own/direction.csv" | sed 's/^\("[^"]*"\|[^,]*\),.*/\1/' | paste -sd'|') == '"wall, brick"|b&w_1 %x|aaj' ]] ||
+  fail "direction.csv names: $(cut -d, -f1 "$own/direction.csv" | paste -sd' ')"
+plain() { sed -e 's/"wall, brick"/wall/g' "$@"; }
+[[ $(plain "$own/classification_images.csv" | awk -F, 'NR > 1 { print $2 }' | sort | uniq -c | awk '{ print $1 }' | paste -sd' ') == "24 24" ]] ||
+  fail "classification_images.csv does not hold the 8 images of each surface in sets 1 and 2"
+[[ $(plain "$own/direction_images.csv" | awk -F, 'NR > 1 && $2 == 2 { n++ } END { print n }') == 24 ]] ||
+  fail "direction_images.csv does not hold the 24 images of set 2"
+# Row sums of the confusion matrix are the images classified, the diagonal
+# the images classified correctly, as the table's share says.
+paste -d, <(plain "$own/confusion.csv" | tail -n +2) <(plain "$own/classification.csv" | tail -n +2) |
+  awk -F, '{ sum = $2 + $3 + $4; if (sum != 16 || sprintf("%.2f", $(NR + 1) / sum) != $6) exit 1 }' ||
+  fail "the confusion matrix does not agree with classification.csv"
+[[ $(plain "$own/classification_images.csv" | awk -F, 'NR > 1 && $1 == $4 { n++ } END { print n }') == \
+  $(plain "$own/confusion.csv" | awk -F, 'NR > 1 { n += $(NR) } END { print n }') ]] ||
+  fail "the confusion matrix's diagonal is not the count of correct images"
+[[ $(plain "$own/direction_images.csv" | awk -F, 'NR > 1 && $11 < 15 { n++ } END { print n + 0 }') == \
+  $(plain "$own/direction.csv" | awk -F, 'NR > 1 { n += $2 } END { print n }') ]] ||
+  fail "direction.csv's hits are not those of direction_images.csv"
+# The figures: one marker per estimate, the names escaped; what the results
+# were made from in every table, in run.json and in the figures' titles.
+[[ $(grep -cE '<circle [^>]*r="3.2"|<rect [^>]*width="6"|<path d=' "$own/directions.svg") == 27 ]] ||
+  fail "directions.svg does not mark the 24 estimates (and the legend's 3)"
+grep -qF '>b&amp;w_1 %x</text>' "$own/confusion.svg" || fail "confusion.svg does not name the surfaces"
+grep -qF '>12</text>' "$own/confusion.svg" || fail "confusion.svg lacks the counts"
+for f in classification.tex direction.tex confusion.svg directions.svg summary.svg run.json; do
+  grep -qF "manifest $tmp/own/data/own.csv (3 surfaces, 72 images listed)" "$own/$f" || fail "$f does not name its data"
+  grep -qF "bank laws (25 kernels of 5x5)" "$own/$f" || fail "$f does not name its bank"
+done
+grep -q '"commit": "[0-9a-f]\{12\}' "$own/run.json" || fail "run.json does not name the commit"
 
 # --- An unknown bank is refused with the generator's list before anything
 # is touched, so the next run still knows the bank as its own.
@@ -189,7 +256,8 @@ expect_output "data: reusing"
 expect_output "bank: reusing"
 [[ $(cut -f2 "$ws/runs/joblog.txt" | tail -n +2 | sort -u) == "$tmp/fake_ssh -p 2222 user@stand-in-host" ]] ||
   fail "the runs did not go through the --sshloginfile machines"
-cmp -s "$tmp/first.tex" "$tables/classification.tex" || fail "the same inputs gave another table"
+diff <(grep -v '^%' "$tmp/first.tex") <(grep -v '^%' "$tables/classification.tex") >/dev/null ||
+  fail "the same inputs gave another table"
 check_results "${names[@]}"
 
 # --- Another seed: the data and the database are made again, the bank kept.
@@ -238,6 +306,7 @@ grep -q "aab_45_30.pgm" "$log.err" || fail "the report does not show the run's s
 [[ $(grep -c FAILED: "$log.err") == 2 ]] || fail "other runs than those of aab failed"
 grep -q '^% aab: ' "$tables/classification.tex" || fail "classification.tex does not mark aab as missing"
 check_results aaa aaj
+
 
 # ------------------------------------------------------------------------
 # Stand-ins: every surface, rows made up at once. generate_filters is the
@@ -375,6 +444,7 @@ expect_results_kept
 # runner alone) stop the run at once: one line says so, no job is reported
 # as failed, the hung job is gone, and no table is written anywhere.
 cp -r "$ws/partial" "$tmp/partial"
+rm -- "$ws/runs/joblog.txt" # every job has run: without this the next run would have none to do
 for signal in INT TERM; do
   rm -f "$fake/hung.pid"
   runs=$((runs + 1))
@@ -403,6 +473,19 @@ for signal in INT TERM; do
   diff -r "$tmp/partial" "$ws/partial" >/dev/null || fail "SIG$signal: partial/ was changed"
   expect_results_kept
 done
+
+# --- A rerun after the interruptions does only the jobs that did not
+# finish, and its results are those of the uninterrupted run.
+finished=$(awk -F'\t' 'NR > 1 && $7 == 0 && $8 == 0' "$ws/runs/joblog.txt" | wc -l)
+((finished > 0 && finished < 40)) || fail "the interrupted runs finished $finished of the 40 jobs"
+run_fake
+expect_status 0
+expect_output "resuming: $finished of 40 jobs finished in an earlier run of the same jobs"
+[[ $(grep -c '^run_experiments: \[' "$log.out") == $((40 - finished)) ]] || fail "the rerun did not run just the other jobs"
+for f in classification.csv direction.csv; do cmp -s "$tmp/complete/$f" "$res/$f" || fail "the resumed run's $f differs"; done
+diff <(grep -v '^%' "$tmp/complete/classification.tex") <(grep -v '^%' "$res/classification.tex") >/dev/null ||
+  fail "the resumed run's classification.tex differs"
+cp -r "$res/." "$tmp/complete"
 
 # --- Every machine is checked before the runs: an unknown host key and a
 # login line GNU parallel cannot use stop the run, each named on one line;

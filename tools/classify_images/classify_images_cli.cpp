@@ -52,6 +52,7 @@ struct Options {
   ImageOptions image;
   SpaceOption space;
   long jobs = available_cores();
+  long surface = -1;
 };
 
 Options read_options(const CliArgs& args) {
@@ -63,7 +64,7 @@ Options read_options(const CliArgs& args) {
   std::string why;
   if (args.has("sets") && !parse_sets(args.text("sets"), &o.sets, &why))
     throw UsageError("--sets: " + why);
-  read_shared_options(args, &o.image, &o.space, &o.jobs);
+  read_shared_options(args, &o.image, &o.space, &o.jobs, &o.surface);
   if (o.manifest.empty() || o.database.empty() || !args.has("sets"))
     throw UsageError("--manifest, --database and --sets are needed, each with a value");
   return o;
@@ -77,7 +78,8 @@ static int classify_images_body(const CliArgs& args) {
 
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));
-  const Manifest manifest(o.manifest);
+  Manifest manifest(o.manifest);
+  keep_surface(&manifest, o.surface);
   Filters bank(o.filters.c_str());
   bank.normalise();
   Database database(o.database.c_str(), &bank);

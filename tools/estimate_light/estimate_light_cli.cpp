@@ -56,6 +56,7 @@ struct Options {
   ImageOptions image;
   SpaceOption space;
   long jobs = available_cores();
+  long surface = -1;
 };
 
 Options read_options(const CliArgs& args) {
@@ -65,7 +66,7 @@ Options read_options(const CliArgs& args) {
   o.output = args.nonempty("output", "");
   o.model_set = args.whole("model-set", 0, 2147483647, -1);
   o.test_set = args.whole("test-set", 0, 2147483647, -1);
-  read_shared_options(args, &o.image, &o.space, &o.jobs);
+  read_shared_options(args, &o.image, &o.space, &o.jobs, &o.surface);
   if (o.manifest.empty() || o.model_set < 0 || o.test_set < 0)
     throw UsageError("--manifest, --model-set and --test-set are needed, each with a value");
   return o;
@@ -79,7 +80,8 @@ static int estimate_light_body(const CliArgs& args) {
 
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));
-  const Manifest manifest(o.manifest);
+  Manifest manifest(o.manifest);
+  keep_surface(&manifest, o.surface);
   Filters bank(o.filters.c_str());
   bank.normalise();
   const std::unique_ptr<ISpace> space = make_space(o.space);

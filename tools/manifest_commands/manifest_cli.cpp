@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli.h"
+#include "data_error.h"
 #include "number.h"
 #include "parallel.h"
 
@@ -58,8 +59,25 @@ std::string join_sets(const std::vector<unsigned int>& sets) {
   return text;
 }
 
+void keep_surface(Manifest* manifest, long surface) {
+  if (surface < 0) return;
+  if (static_cast<size_t>(surface) >= manifest->surfaces.size())
+    data_error(manifest->file, 0,
+               "--surface " + std::to_string(surface) + ": the manifest has " +
+                   std::to_string(manifest->surfaces.size()) + " surfaces, numbered from 0");
+  const std::string name = manifest->surfaces[static_cast<size_t>(surface)];
+  std::vector<ManifestImage> kept;
+  for (const ManifestImage& image : manifest->images)
+    if (image.surface == name) kept.push_back(image);
+  manifest->images.swap(kept);
+  manifest->surfaces.assign(1, name);
+}
+
 std::vector<CliOption> shared_options() {
-  return {{"srgb", "",
+  return {{"surface", "N",
+           "only the images of the manifest's surface number N (from 0, in\norder of first "
+           "appearance), e.g. one job of many"},
+          {"srgb", "",
            "undo the sRGB transfer curve of every image first (for 8-bit\ncamera files); "
            "without it values are used as stored"},
           {"space", "LIST",
@@ -71,11 +89,13 @@ std::vector<CliOption> shared_options() {
                std::to_string(available_cores()) + " here);\nthe output is the same for every N"}};
 }
 
-void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs) {
+void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs,
+                         long* surface) {
   image->srgb = args.has("srgb");
   std::string why;
   if (args.has("space") && !parse_space(args.text("space"), space, &why)) throw UsageError(why);
   *jobs = args.whole("jobs", 1, 1024, available_cores());
+  *surface = args.whole("surface", 0, 2147483647, -1);
 }
 
 Progress progress_lines(const char* program) {

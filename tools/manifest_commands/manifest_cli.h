@@ -12,6 +12,7 @@
 #include "class.h"
 #include "cli.h"
 #include "image.h"
+#include "manifest.h"
 #include "parallel.h"
 
 // The sampled illumination space (class_surface.h): `tilts` tilts over the
@@ -40,10 +41,16 @@ std::unique_ptr<ISpace> make_space(const SpaceOption& space);
 bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::string* why);
 std::string join_sets(const std::vector<unsigned int>& sets);
 
-// The options --srgb, --space and --jobs, and their values (or the
+// Keeps only the images of the manifest's surface number `surface` (0-based,
+// in order of first appearance); a negative number keeps them all. A number
+// past the last surface is a data error naming the manifest.
+void keep_surface(Manifest* manifest, long surface);
+
+// The options --surface, --srgb, --space and --jobs, and their values (or the
 // defaults); a wrong value raises a UsageError.
 std::vector<CliOption> shared_options();
-void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs);
+void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs,
+                         long* surface);
 
 // Progress lines on standard error, "<program>: 96/960 images", at every
 // tenth of the work and at its end.
