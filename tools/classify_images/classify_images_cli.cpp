@@ -21,8 +21,7 @@ const char kProgram[] = "classify_images";
 
 const CliSpec& spec() {
   static const CliSpec kSpec = [] {
-    CliSpec c{kProgram,
-              "--manifest FILE --database DB --sets LIST [options]",
+    CliSpec c{kProgram, "--manifest FILE --database DB --sets LIST [options]",
               "Classifies every image of the listed sets of the manifest against the models of "
               "the\ndatabase, each over the sampled light vectors, and writes one CSV line per "
               "image, in\nthe manifest's order, after the header\n"
@@ -31,16 +30,10 @@ const CliSpec& spec() {
               "strictly\nnearer than the model of the image's own surface (the model of the same "
               "name), ratio\nwhere that model's distance lies between the nearest (0) and the "
               "farthest (1). Both\nare empty when the database holds no model of that name.",
-              {{"manifest", "FILE",
-                "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z "
-                "(see the README)"},
-               {"database", "FILE", "the database file"},
-               {"sets", "LIST", "image sets to classify, comma-separated, e.g. 1,2,3"},
-               {"filters", "FILE", "filter bank (default filters.dat); it is normalised"},
-               {"output", "FILE",
-                "CSV file to write, complete or not at all (default standard\noutput)"}},
+              manifest_command_options(
+                  {{"database", "FILE", "the database file"},
+                   {"sets", "LIST", "image sets to classify, comma-separated, e.g. 1,2,3"}}),
               ""};
-    for (const CliOption& o : shared_options()) c.options.push_back(o);
     return c;
   }();
   return kSpec;

@@ -21,30 +21,23 @@ const char kProgram[] = "estimate_light";
 
 const CliSpec& spec() {
   static const CliSpec kSpec = [] {
-    CliSpec c{kProgram,
-              "--manifest FILE --model-set S --test-set T [options]",
-              "For every surface of the manifest with images in both sets: models the surface "
-              "from\nits images of set S and finds, for each of its images of set T, the sampled "
-              "light\nvector that fits the image best. Writes one CSV line per test image, in "
-              "the\nmanifest's order, after the header\n"
-              "  surface,set,image,slant,tilt,est_x,est_y,est_z,est_slant,est_tilt,error,"
-              "twin_error,\n  better_share,ratio\n"
-              "(one line): the true light's slant and tilt, the estimate (the sampled vector, "
-              "with\nits magnitude) and its slant and tilt, its angle in degrees to the true "
-              "light and to\nthe true light turned by 180 degrees of tilt, the share of sampled "
-              "vectors that fit\nstrictly better than the true light, and where the true "
-              "light's distance lies\nbetween the best (0) and the worst (1) sampled distance. "
-              "Angles are in degrees, tilts\nin [0, 360).",
-              {{"manifest", "FILE",
-                "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z "
-                "(see the README)"},
-               {"model-set", "S", "the image set the models are built from"},
-               {"test-set", "T", "the image set whose lights are estimated"},
-               {"filters", "FILE", "filter bank (default filters.dat); it is normalised"},
-               {"output", "FILE",
-                "CSV file to write, complete or not at all (default standard\noutput)"}},
-              ""};
-    for (const CliOption& o : shared_options()) c.options.push_back(o);
+    CliSpec c{
+        kProgram, "--manifest FILE --model-set S --test-set T [options]",
+        "For every surface of the manifest with images in both sets: models the surface "
+        "from\nits images of set S and finds, for each of its images of set T, the sampled "
+        "light\nvector that fits the image best. Writes one CSV line per test image, in "
+        "the\nmanifest's order, after the header\n"
+        "  surface,set,image,slant,tilt,est_x,est_y,est_z,est_slant,est_tilt,error,"
+        "twin_error,\n  better_share,ratio\n"
+        "(one line): the true light's slant and tilt, the estimate (the sampled vector, "
+        "with\nits magnitude) and its slant and tilt, its angle in degrees to the true "
+        "light and to\nthe true light turned by 180 degrees of tilt, the share of sampled "
+        "vectors that fit\nstrictly better than the true light, and where the true "
+        "light's distance lies\nbetween the best (0) and the worst (1) sampled distance. "
+        "Angles are in degrees, tilts\nin [0, 360).",
+        manifest_command_options({{"model-set", "S", "the image set the models are built from"},
+                                  {"test-set", "T", "the image set whose lights are estimated"}}),
+        ""};
     return c;
   }();
   return kSpec;

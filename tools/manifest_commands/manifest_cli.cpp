@@ -89,6 +89,19 @@ std::vector<CliOption> shared_options() {
                std::to_string(available_cores()) + " here);\nthe output is the same for every N"}};
 }
 
+std::vector<CliOption> manifest_command_options(const std::vector<CliOption>& own) {
+  std::vector<CliOption> options = {
+      {"manifest", "FILE",
+       "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z (see the "
+       "README)"}};
+  options.insert(options.end(), own.begin(), own.end());
+  options.push_back({"filters", "FILE", "filter bank (default filters.dat); it is normalised"});
+  options.push_back(
+      {"output", "FILE", "CSV file to write, complete or not at all (default standard\noutput)"});
+  for (const CliOption& o : shared_options()) options.push_back(o);
+  return options;
+}
+
 void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs,
                          long* surface) {
   image->srgb = args.has("srgb");

@@ -49,6 +49,9 @@ void keep_surface(Manifest* manifest, long surface);
 // The options --surface, --srgb, --space and --jobs, and their values (or the
 // defaults); a wrong value raises a UsageError.
 std::vector<CliOption> shared_options();
+// A manifest command's options: --manifest, the command's own, --filters,
+// --output, then the shared ones.
+std::vector<CliOption> manifest_command_options(const std::vector<CliOption>& own);
 void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs,
                          long* surface);
 
