@@ -82,7 +82,59 @@ std::vector<Image8> render_set(const DataSetSpec& spec, const std::string& name,
   return out;
 }
 
-Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap) {
+namespace {
+
+// A 3 x 5 pixel font for labels: letters (drawn as capitals), digits, '_' and
+// '-', each 15 cells row by row ('#' lit). Other characters are drawn as a
+// filled box.
+const char* glyph(char c) {
+  static const std::pair<char, const char*> kGlyphs[] = {
+      {'-', "......###......"}, {'0', "####.##.##.####"}, {'1', ".#.##..#..#.###"},
+      {'2', "##...#.#.#..###"}, {'3', "##...#.#...###."}, {'4', "#.##.####..#..#"},
+      {'5', "####..##...###."}, {'6', ".###..####.####"}, {'7', "###..#.#..#..#."},
+      {'8', "####.#####.####"}, {'9', "####.####..###."}, {'_', "............###"},
+      {'a', ".#.#.#####.##.#"}, {'b', "##.#.###.#.###."}, {'c', ".###..#..#...##"},
+      {'d', "##.#.##.##.###."}, {'e', "####..##.#..###"}, {'f', "####..##.#..#.."},
+      {'g', ".###..#.##.#.##"}, {'h', "#.##.#####.##.#"}, {'i', "###.#..#..#.###"},
+      {'j', "..#..#..##.#.#."}, {'k', "#.##.###.#.##.#"}, {'l', "#..#..#..#..###"},
+      {'m', "#.########.##.#"}, {'n', "##.#.##.##.##.#"}, {'o', ".#.#.##.##.#.#."},
+      {'p', "##.#.###.#..#.."}, {'q', ".#.#.##.###..##"}, {'r', "##.#.###.#.##.#"},
+      {'s', ".###...#...###."}, {'t', "###.#..#..#..#."}, {'u', "#.##.##.##.####"},
+      {'v', "#.##.##.##.#.#."}, {'w', "#.##.########.#"}, {'x', "#.##.#.#.#.##.#"},
+      {'y', "#.##.#.#..#..#."}, {'z', "###..#.#.#..###"}};
+  if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (const auto& g : kGlyphs)
+    if (g.first == c) return g.second;
+  return "###############";
+}
+
+// Writes `text` in white on a black box at the top-left corner of the tile
+// at (top, left), each font cell `scale` pixels; clipped to the tile.
+void draw_label(Image8& sheet, int top, int left, int w, int h, const std::string& text) {
+  const int scale = 2, margin = 2, advance = 4 * scale;
+  const int box_w = std::min(w, 2 * margin + static_cast<int>(text.size()) * advance - scale);
+  const int box_h = std::min(h, 2 * margin + 5 * scale);
+  for (int i = 0; i < box_h; ++i)
+    for (int j = 0; j < box_w; ++j) sheet.at(top + i, left + j) = 0;
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    const char* cells = glyph(text[k]);
+    for (int r = 0; r < 5; ++r)
+      for (int c = 0; c < 3; ++c) {
+        if (cells[r * 3 + c] != '#') continue;
+        for (int di = 0; di < scale; ++di)
+          for (int dj = 0; dj < scale; ++dj) {
+            const int i = margin + r * scale + di;
+            const int j = margin + static_cast<int>(k) * advance + c * scale + dj;
+            if (i < box_h && j < box_w) sheet.at(top + i, left + j) = 255;
+          }
+      }
+  }
+}
+
+}  // namespace
+
+Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap,
+                     const std::vector<std::string>& labels) {
   if (tiles.empty() || columns <= 0 || gap < 0) return Image8();
   const int w = tiles[0].width, h = tiles[0].height;
   const int count = static_cast<int>(tiles.size());
@@ -94,6 +146,7 @@ Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap) {
     const bool have = t < count && tiles[t].width == w && tiles[t].height == h;
     for (int i = 0; i < h; ++i)
       for (int j = 0; j < w; ++j) sheet.at(top + i, left + j) = have ? tiles[t].at(i, j) : 0;
+    if (have && t < static_cast<int>(labels.size())) draw_label(sheet, top, left, w, h, labels[t]);
   }
   return sheet;
 }
@@ -144,7 +197,8 @@ void generate_data_set(const DataSetSpec& spec, std::ostream& log) {
   }
   make_dirs(spec.root + "/data");
   const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(tiles.size()))));
-  write_pgm(contact_sheet_path(spec.root), contact_sheet(tiles, std::max(1, columns), 2));
+  write_pgm(contact_sheet_path(spec.root),
+            contact_sheet(tiles, std::max(1, columns), 2, spec.names));
   write_file_atomically(manifest_path(spec.root), manifest_text(spec));
   const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   log << "generate_surfaces: wrote " << written << " images, " << contact_sheet_path(spec.root)

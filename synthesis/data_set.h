@@ -48,7 +48,10 @@ std::vector<Image8> render_set(const DataSetSpec& spec, const std::string& name,
 // Tiles images (all the same size) row by row, `columns` per row, with
 // `gap`-pixel white separators between and around them; unused slots are
 // black.
-Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap);
+// Tile k carries labels[k] (where given) in white on black at its top-left
+// corner, in a 3 x 5 font drawn at twice its size (letters as capitals).
+Image8 contact_sheet(const std::vector<Image8>& tiles, int columns, int gap,
+                     const std::vector<std::string>& labels = {});
 
 // The (set, slant, tilt) shown on the contact sheet: set 0, slant 45 and tilt
 // 0 where generated, otherwise the first listed value of each.

@@ -73,6 +73,18 @@ TEST(DataSet, ContactSheetTilesInOrderWithSeparators) {
   EXPECT_EQ(sheet.at(1, 6), 11);
   EXPECT_EQ(sheet.at(5, 1), 12);  // second row
   EXPECT_EQ(sheet.at(5, 6), 0);   // empty slot
+
+  // A label is white on black at the tile's top-left corner: "l" lights the
+  // left column of its glyph (font cells of 2 x 2 pixels after a 2-pixel
+  // margin) and leaves the rest of its box black; the tile is untouched
+  // beyond the box.
+  const std::vector<Image8> big = {Image8(30, 20, 100)};
+  const Image8 labelled = contact_sheet(big, 1, 1, {"l"});
+  EXPECT_EQ(labelled.at(1 + 2, 1 + 2), 255);          // top of the 'l' stem
+  EXPECT_EQ(labelled.at(1 + 2, 1 + 4), 0);            // beside it, inside the box
+  EXPECT_EQ(labelled.at(1 + 10, 1 + 7), 255);         // its foot, the last row
+  EXPECT_EQ(labelled.at(1 + 13, 1 + 20), 100);        // below and right of the box
+  EXPECT_EQ(contact_sheet(big, 1, 1).at(3, 3), 100);  // no label given
 }
 
 namespace {
