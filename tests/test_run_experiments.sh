@@ -146,6 +146,17 @@ expect_output "a partial run (3 of 20 surfaces): its tables are in $tables"
 [[ -d $ws/results && -z $(ls -A "$ws/results") ]] || fail "a partial run wrote to $ws/results"
 image=$ws/data/aab/aab1/aab_45_30.pgm
 [[ -f $image ]] || fail "no image $image"
+# Beside the tables, the per-image results of the generated manifest: each
+# surface's 36 test images and 12 lights, a confusion matrix whose rows sum
+# to the 36 and whose diagonal is the table's share correct of them.
+[[ $(awk -F, 'NR > 1 { print $1 }' "$tables/classification_images.csv" | uniq -c | awk '{ print $1 }' | paste -sd' ') == "36 36 36" ]] ||
+  fail "classification_images.csv does not hold the 36 test images of each surface"
+[[ $(awk -F, 'NR > 1 { n++ } END { print n }' "$tables/direction_images.csv") == 36 ]] ||
+  fail "direction_images.csv does not hold the 12 images of set 1 of each surface"
+paste -d, <(tail -n +2 "$tables/confusion.csv") <(tail -n +2 "$tables/classification.csv") |
+  awk -F, '{ sum = $2 + $3 + $4; d = $(NR + 1) - $6 * sum; if ($1 != $5 || sum != 36 || d > 0.5 || d < -0.5) exit 1 }' ||
+  fail "the confusion matrix does not agree with classification.csv"
+for f in confusion.svg directions.svg; do grep -q '<svg' "$tables/$f" || fail "$f is not an SVG figure"; done
 cp "$tables/classification.tex" "$tmp/first.tex"
 image_time=$(mtime "$image") bank_time=$(mtime "$ws/filters.dat") db_time=$(mtime "$ws/test20.dat")
 
@@ -302,8 +313,10 @@ grep -q "FAILED: classification of aab (surface 1): exit status 1;" "$log.err" |
   fail "the classification failure of aab is not reported with its status"
 grep -q "FAILED: direction of aab: exit status 1;" "$log.err" ||
   fail "the direction failure of aab is not reported with its status"
+grep -q "FAILED: per-image classification of aab (surface 1): exit status 1;" "$log.err" ||
+  fail "the per-image classification failure of aab is not reported"
 grep -q "aab_45_30.pgm" "$log.err" || fail "the report does not show the run's standard error"
-[[ $(grep -c FAILED: "$log.err") == 2 ]] || fail "other runs than those of aab failed"
+[[ $(grep -c FAILED: "$log.err") == 4 ]] || fail "other runs than the four of aab failed"
 grep -q '^% aab: ' "$tables/classification.tex" || fail "classification.tex does not mark aab as missing"
 check_results aaa aaj
 
