@@ -342,6 +342,10 @@ done
 EOF
 cat >"$fake/build_database" <<'EOF'
 #!/bin/sh
+if [ "$1" = --list-surfaces ]; then
+  printf '%s\n' aaa aab aaj aam aan aao aar aas aba abj abk acc acd ace adb adc add ade adg adh
+  exit 0
+fi
 while [ $# -gt 1 ]; do
   case $1 in --output) output=$2 ;; --surfaces) names=$2 ;; esac
   shift 2
