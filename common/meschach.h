@@ -7,8 +7,8 @@
 #ifndef TI_MESCHACH_H
 #define TI_MESCHACH_H
 
-// The library declares isatty() itself, without the exception specification
-// of the system's declaration; clang refuses the system's after the
+// The library declares isatty() itself, without the noexcept of the
+// system's declaration; clang refuses the system's declaration after the
 // library's, so the system's comes first, whatever the order of a file's
 // includes.
 #include <unistd.h>

@@ -11,19 +11,6 @@
 #include "matrix_multiple.h"  // single_filtered_value, the definition
 #include "test_support.h"
 
-namespace {
-
-MAT* random_matrix(unsigned rows, unsigned cols, unsigned seed) {
-  std::mt19937 g(seed);
-  std::uniform_real_distribution<double> u(-1, 1);
-  MAT* m = m_get(rows, cols);
-  for (unsigned i = 0; i < rows; i++)
-    for (unsigned j = 0; j < cols; j++) m->me[i][j] = u(g);
-  return m;
-}
-
-}  // namespace
-
 TEST(single_filtered_value, CorrelationNotConvolution) {
   MAT* kernel = matrix({{1, 2}, {3, 4}});
   MAT* image = matrix({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});

@@ -16,19 +16,6 @@
 #include "surface.h"
 #include "test_support.h"
 
-namespace {
-
-MAT* random_matrix(unsigned rows, unsigned cols, unsigned seed) {
-  std::mt19937 g(seed);
-  std::uniform_real_distribution<double> u(-1, 1);
-  MAT* m = m_get(rows, cols);
-  for (unsigned i = 0; i < rows; i++)
-    for (unsigned j = 0; j < cols; j++) m->me[i][j] = u(g);
-  return m;
-}
-
-}  // namespace
-
 TEST(variance_of_filtered_values, PopulationVariance) {
   MAT* one = matrix({{1}});
   MAT* image = matrix({{0, 0}, {0, 4}});

@@ -288,3 +288,12 @@ VEC* vector(const std::vector<double>& values) {
   for (size_t i = 0; i < values.size(); i++) v->ve[i] = values[i];
   return v;
 }
+
+MAT* random_matrix(unsigned rows, unsigned cols, unsigned seed) {
+  std::mt19937 g(seed);
+  std::uniform_real_distribution<double> u(-1, 1);
+  MAT* m = m_get(rows, cols);
+  for (unsigned i = 0; i < rows; i++)
+    for (unsigned j = 0; j < cols; j++) m->me[i][j] = u(g);
+  return m;
+}

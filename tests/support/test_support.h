@@ -97,6 +97,8 @@ std::string program(const std::string& name);
 
 // A new matrix from nested rows. Caller frees.
 MAT* matrix(const std::vector<std::vector<double>>& rows);
+// A rows x cols matrix of values uniform in [-1, 1) drawn from `seed`; caller frees.
+MAT* random_matrix(unsigned rows, unsigned cols, unsigned seed);
 // A new vector. Caller frees.
 VEC* vector(const std::vector<double>& values);
 
