@@ -28,7 +28,7 @@ struct DataSetSpec {
   RenderSettings render;
 };
 
-// The spec with the database's defaults: all classes, sets 0..3, slant 45,
+// The data set's defaults: all classes, sets 0..3, slant 45,
 // tilts 0..330 in steps of 30, 256 x 256, seed 1.
 DataSetSpec default_data_set_spec();
 
