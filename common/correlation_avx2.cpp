@@ -191,7 +191,7 @@ template <bool kImages>
 void run_units(LaneUnit* units, size_t count, unsigned int fm, unsigned int fn, unsigned int rows,
                unsigned int cols, size_t stride, MeanRule rule) {
   const size_t N = static_cast<size_t>(rows) * cols;
-  thread_local std::vector<double> storage;
+  thread_local LineBuffer storage;
   if (storage.size() < 8 * N) storage.resize(8 * N);
   double* buffers[2] = {storage.data(), storage.data() + 4 * N};
   const double n = static_cast<double>(static_cast<unsigned int>(N));

@@ -87,7 +87,7 @@ MAT* lane_parameters(MatrixMultiple* normals, MatrixMultiple* images, Filters* f
   const unsigned int m = normals->m, n = normals->n;
   const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
   const size_t stride = padded_stride(n);
-  thread_local std::vector<double> packed, coefficients;
+  thread_local LineBuffer packed, coefficients;
   packed.assign(groups * m * stride * 4, 0.0);
   for (unsigned int p = 0; p < planes; p++) {
     const MAT* plane = p < 3 ? normals->matrices[p] : images->matrices[p - 3];

@@ -115,7 +115,7 @@ u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
     if (fltrs->filters[k]->m != fm || fltrs->filters[k]->n != fn) return 0;
   }
   const size_t stride = padded_stride(image->n);
-  thread_local std::vector<double> copy, coefficients;
+  thread_local LineBuffer copy, coefficients;
   copy.assign(stride * image->m, 0.0);
   for (unsigned int i = 0; i < image->m; i++)
     std::copy(image->me[i], image->me[i] + image->n, copy.data() + i * stride);
