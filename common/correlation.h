@@ -53,9 +53,11 @@ bool have_avx2();
 // coefficients[(k * fn + l) * 4 + b], input element (i, j) at
 // input[i * stride + j]) or one kernel on four inputs (kImages: coefficient
 // (k, l) at coefficients[k * fn + l], element (i, j) of lane b at
-// input[(i * stride + j) * 4 + b]). Every output is the sum of correlation.h
-// in the definition's order.
-enum class LaneMode { kKernels, kImages };
+// input[(i * stride + j) * 4 + b]) or one kernel on one input, four
+// neighbouring outputs of a row to a vector (kColumns: coefficients as in
+// kImages, input as in kKernels; its statistics are those of lane 0). Every
+// output is the sum of correlation.h in the definition's order.
+enum class LaneMode { kKernels, kImages, kColumns };
 
 // How a mean is formed from the sum of N outputs: sum / N (the response
 // variance) or sum * (1 / N) (the statistics of a stack, which scale by the
@@ -66,6 +68,7 @@ struct LaneUnit {
   const double* coefficients;
   const double* input;
   bool covariance;  // also the products of lanes 0, 1 and 2 with every lane
+  bool columns;     // a kColumns unit among those of a kKernels run
   // Results, per lane b, all sums over the outputs in row-major order, each
   // started from 0 and added in that order:
   double mean[4];         // the sum of the outputs, made a mean by the rule
@@ -77,8 +80,10 @@ struct LaneUnit {
 // Runs the units in turn over an output region of rows x cols (the kernel
 // fm x fn must fit the input; stride >= cols + fn - 1 in elements). The
 // statistics of one unit are taken while the next one is correlated, so the
-// dependent sums cost little time. Uses AVX2: call only where have_avx2().
-// Safe in several threads at once (each has its own working buffers).
+// dependent sums cost little time. A kColumns unit has one sum per pass, a
+// chain of additions one output long each: a bank's kernels left over from
+// its groups of four run so, first, and the last unit should be a group. Uses AVX2: call only where
+// have_avx2(). Safe in several threads at once (each has its own working buffers).
 void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm,
                           unsigned int fn, unsigned int rows, unsigned int cols, size_t stride,
                           MeanRule rule);

@@ -2,6 +2,7 @@
 // without FMA: a fused multiply-add would change the last bits of a sum).
 #include <immintrin.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "correlation.h"
@@ -109,22 +110,25 @@ namespace {
 // P outputs of a row (P up to 12), four lanes each: the twelve accumulators
 // stay in registers. `x` is the input at the block's first output, `c` the
 // coefficients; every lane sums k outer, l inner, from 0.
-template <bool kImages, int P>
+template <LaneMode Mode, int P>
 inline void lane_block(const double* c, const double* x, size_t stride, unsigned int fm,
                        unsigned int fn, double* out) {
-  constexpr size_t kStep = kImages ? 4 : 1;  // elements per input position
+  constexpr bool kBroadcastCoefficient = Mode == LaneMode::kImages;
+  constexpr size_t kStep = Mode == LaneMode::kImages ? 4 : 1;  // elements per input position
   __m256d acc[P];
 #pragma GCC unroll 12
   for (int q = 0; q < P; q++) acc[q] = _mm256_setzero_pd();
   for (unsigned int k = 0; k < fm; k++) {
     const double* xr = x + k * stride * kStep;
-    const double* cr = c + static_cast<size_t>(k) * fn * (kImages ? 1 : 4);
+    const double* cr = c + static_cast<size_t>(k) * fn * (kBroadcastCoefficient ? 1 : 4);
     for (unsigned int l = 0; l < fn; l++) {
-      const __m256d cv = kImages ? _mm256_broadcast_sd(cr + l) : _mm256_loadu_pd(cr + 4 * l);
+      const __m256d cv =
+          kBroadcastCoefficient ? _mm256_broadcast_sd(cr + l) : _mm256_loadu_pd(cr + 4 * l);
       const double* xl = xr + l * kStep;
 #pragma GCC unroll 12
       for (int q = 0; q < P; q++) {
-        const __m256d xv = kImages ? _mm256_loadu_pd(xl + 4 * q) : _mm256_broadcast_sd(xl + q);
+        const __m256d xv =
+            kBroadcastCoefficient ? _mm256_loadu_pd(xl + 4 * q) : _mm256_broadcast_sd(xl + q);
         acc[q] = _mm256_add_pd(acc[q], _mm256_mul_pd(cv, xv));
       }
     }
@@ -133,19 +137,31 @@ inline void lane_block(const double* c, const double* x, size_t stride, unsigned
   for (int q = 0; q < P; q++) _mm256_storeu_pd(out + 4 * q, acc[q]);
 }
 
-// The running sums of one unit.
+// The running sums of one unit: four lanes, or in kColumns mode one sum in
+// lane 0 that runs over the outputs one by one.
 struct Sums {
   __m256d sum, mean, squares, p0, p1, p2;
   bool covariance;
+  bool columns;
+  double column_sum, column_mean, column_squares;
 };
 
-Sums fresh(bool covariance) {
+Sums fresh(const LaneUnit& unit, LaneMode mode) {
   const __m256d z = _mm256_setzero_pd();
-  return Sums{z, z, z, z, z, z, covariance};
+  return Sums{z, z, z, z, z, z, unit.covariance, mode == LaneMode::kColumns, 0.0, 0.0, 0.0};
 }
 
-// The first pass over outputs r[0 .. count-1] (four lanes each), in order.
+// Elements of an output buffer per output position.
+inline size_t width_of(const Sums& s) { return s.columns ? 1 : 4; }
+
+// The first pass over outputs r[0 .. count-1], in order.
 inline void add_outputs(Sums& s, const double* r, unsigned int count) {
+  if (s.columns) {
+    double sum = s.column_sum;
+    for (unsigned int p = 0; p < count; p++) sum += r[p];
+    s.column_sum = sum;
+    return;
+  }
   for (unsigned int p = 0; p < count; p++) s.sum = _mm256_add_pd(s.sum, _mm256_loadu_pd(r + 4 * p));
 }
 
@@ -158,6 +174,15 @@ inline __m256d lane_product(__m256d ta, __m256d t) {
 
 // The second pass over outputs r[0 .. count-1], in order.
 inline void add_deviations(Sums& s, const double* r, unsigned int count) {
+  if (s.columns) {
+    double acc = s.column_squares;
+    for (unsigned int p = 0; p < count; p++) {
+      const double d = r[p] - s.column_mean;
+      acc = acc + d * d;
+    }
+    s.column_squares = acc;
+    return;
+  }
   if (!s.covariance) {
     for (unsigned int p = 0; p < count; p++) {
       const __m256d t = _mm256_sub_pd(_mm256_loadu_pd(r + 4 * p), s.mean);
@@ -174,68 +199,150 @@ inline void add_deviations(Sums& s, const double* r, unsigned int count) {
   }
 }
 
+void finish_mean(Sums& s, double n, MeanRule rule) {
+  if (s.columns) {
+    s.column_mean = rule == MeanRule::kDivide ? s.column_sum / n : s.column_sum * (1.0 / n);
+    return;
+  }
+  s.mean = rule == MeanRule::kDivide ? _mm256_div_pd(s.sum, _mm256_set1_pd(n))
+                                     : _mm256_mul_pd(s.sum, _mm256_set1_pd(1.0 / n));
+}
+
 void store(const Sums& s, LaneUnit& unit) {
   _mm256_storeu_pd(unit.mean, s.mean);
   _mm256_storeu_pd(unit.squares, s.squares);
   _mm256_storeu_pd(unit.products[0], s.p0);
   _mm256_storeu_pd(unit.products[1], s.p1);
   _mm256_storeu_pd(unit.products[2], s.p2);
+  if (s.columns) {
+    unit.mean[0] = s.column_mean;
+    unit.squares[0] = s.column_squares;
+  }
 }
 
-// The units in turn. While unit u is correlated row by row, its first pass
-// follows one row behind and the second pass of unit u - 1 runs over the
-// same row of that unit's outputs: both are chains of dependent additions,
-// and interleaved with the correlation, block by block, they take the
-// adders' idle time. Only the last unit's second pass runs alone.
-template <bool kImages>
-void run_units(LaneUnit* units, size_t count, unsigned int fm, unsigned int fn, unsigned int rows,
-               unsigned int cols, size_t stride, MeanRule rule) {
+// The outputs of a kKernels or kImages unit, row by row. After each block
+// `follow(first, next)` is told how far the outputs are complete in
+// row-major order: all before `first` for this unit's first pass, which
+// keeps a row behind, and up to `next` for the previous unit's second pass.
+template <LaneMode Mode, class Follow>
+inline void correlate_lanes(const LaneUnit& unit, unsigned int fm, unsigned int fn,
+                            unsigned int rows, unsigned int cols, size_t stride, double* out,
+                            Follow&& follow) {
+  constexpr size_t kStep = Mode == LaneMode::kImages ? 4 : 1;  // input elements per position
+  const double* c = unit.coefficients;
+  for (unsigned int i = 0; i < rows; i++) {
+    const double* x = unit.input + i * stride * kStep;
+    double* o = out + static_cast<size_t>(i) * cols * 4;
+    const size_t row = static_cast<size_t>(i) * cols;
+    auto after = [&](unsigned int end) { follow(i > 0 ? row - cols + end : 0, row + end); };
+    unsigned int j = 0;
+    for (; j + 12 <= cols; j += 12) {
+      lane_block<Mode, 12>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+      after(j + 12);
+    }
+    if (j + 8 <= cols) {
+      lane_block<Mode, 8>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+      after(j += 8);
+    }
+    if (j + 4 <= cols) {
+      lane_block<Mode, 4>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+      after(j += 4);
+    }
+    for (; j < cols; j++) {
+      lane_block<Mode, 1>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
+      after(j + 1);
+    }
+  }
+}
+
+// The outputs of a kColumns unit, four rows at a time as correlate_avx2
+// forms them (each input vector loaded once for four output rows); the
+// first pass keeps four rows behind.
+template <class Follow>
+inline void correlate_columns(const LaneUnit& unit, unsigned int fm, unsigned int fn,
+                              unsigned int rows, unsigned int cols, size_t stride, double* out,
+                              Follow&& follow) {
+  thread_local std::vector<const double*> kernel_rows, input_rows;
+  kernel_rows.resize(fm);
+  input_rows.resize(rows + fm - 1);
+  for (unsigned int k = 0; k < fm; k++) kernel_rows[k] = unit.coefficients + k * fn;
+  for (unsigned int r = 0; r < rows + fm - 1; r++) input_rows[r] = unit.input + r * stride;
+  const double* const* f = kernel_rows.data();
+  const double* const* x = input_rows.data();
+  const size_t N = static_cast<size_t>(rows) * cols;
+  for (unsigned int i = 0; i < rows; i += 4) {
+    const int quad = rows - i < 4 ? static_cast<int>(rows - i) : 4;
+    const size_t row = static_cast<size_t>(i) * cols;
+    auto after = [&](unsigned int end) {
+      follow(i > 0 ? row - 4 * cols + 4 * end : 0, std::min(N, row + 4 * end));
+    };
+    unsigned int j = 0;
+    for (; j + 8 <= cols; j += 8) {
+      block<2>(f, fm, fn, x, i, j, out, cols, quad);
+      after(j + 8);
+    }
+    if (j + 4 <= cols) {
+      block<1>(f, fm, fn, x, i, j, out, cols, quad);
+      after(j += 4);
+    }
+    if (j < cols && cols >= 4) {
+      // The last vector ends at the row's end and overlaps outputs already
+      // written, which it writes again with the same sums.
+      block<1>(f, fm, fn, x, i, cols - 4, out, cols, quad);
+      after(j = cols);
+    }
+    for (; j < cols; j++) {
+      for (int r = 0; r < quad; r++) single(f, fm, fn, x, i + r, j, out, cols);
+      after(j + 1);
+    }
+  }
+}
+
+// The units in turn. While unit u is correlated, its first pass follows
+// behind and the second pass of unit u - 1 runs over that unit's outputs at
+// the same pace: both are chains of dependent additions, and interleaved
+// with the correlation, block by block, they take the adders' idle time.
+// Only the last unit's second pass runs alone.
+void run_units(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm, unsigned int fn,
+               unsigned int rows, unsigned int cols, size_t stride, MeanRule rule) {
   const size_t N = static_cast<size_t>(rows) * cols;
   thread_local LineBuffer storage;
   if (storage.size() < 8 * N) storage.resize(8 * N);
   double* buffers[2] = {storage.data(), storage.data() + 4 * N};
   const double n = static_cast<double>(static_cast<unsigned int>(N));
-  const __m256d nv = _mm256_set1_pd(n), inverse = _mm256_set1_pd(1.0 / n);
-  constexpr size_t kStep = kImages ? 4 : 1;
-  Sums previous = fresh(false);
+  Sums previous = fresh(units[0], mode);
   for (size_t u = 0; u < count; u++) {
+    const LaneMode unit_mode = units[u].columns ? LaneMode::kColumns : mode;
     double* out = buffers[u & 1];
     const double* before = buffers[(u + 1) & 1];
     const bool chained = u > 0;
-    Sums current = fresh(units[u].covariance);
-    const double* c = units[u].coefficients;
-    for (unsigned int i = 0; i < rows; i++) {
-      const double* x = units[u].input + i * stride * kStep;
-      double* o = out + static_cast<size_t>(i) * cols * 4;
-      const double* above = i > 0 ? o - static_cast<size_t>(cols) * 4 : o;
-      const double* back = before + static_cast<size_t>(i) * cols * 4;
-      auto follow = [&](unsigned int j, unsigned int width) {
-        if (i > 0) add_outputs(current, above + 4 * j, width);
-        if (chained) add_deviations(previous, back + 4 * j, width);
-      };
-      unsigned int j = 0;
-      for (; j + 12 <= cols; j += 12) {
-        lane_block<kImages, 12>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
-        follow(j, 12);
+    Sums current = fresh(units[u], unit_mode);
+    const size_t w = width_of(current), wp = width_of(previous);
+    size_t summed = 0, deviated = 0;  // outputs taken by each pass so far
+    auto follow = [&](size_t first, size_t next) {
+      if (first > summed) {
+        add_outputs(current, out + summed * w, static_cast<unsigned int>(first - summed));
+        summed = first;
       }
-      if (j + 8 <= cols) {
-        lane_block<kImages, 8>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
-        follow(j, 8);
-        j += 8;
+      if (chained && next > deviated) {
+        add_deviations(previous, before + deviated * wp,
+                       static_cast<unsigned int>(next - deviated));
+        deviated = next;
       }
-      if (j + 4 <= cols) {
-        lane_block<kImages, 4>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
-        follow(j, 4);
-        j += 4;
-      }
-      for (; j < cols; j++) {
-        lane_block<kImages, 1>(c, x + j * kStep, stride, fm, fn, o + 4 * j);
-        follow(j, 1);
-      }
+    };
+    switch (unit_mode) {
+      case LaneMode::kKernels:
+        correlate_lanes<LaneMode::kKernels>(units[u], fm, fn, rows, cols, stride, out, follow);
+        break;
+      case LaneMode::kImages:
+        correlate_lanes<LaneMode::kImages>(units[u], fm, fn, rows, cols, stride, out, follow);
+        break;
+      case LaneMode::kColumns:
+        correlate_columns(units[u], fm, fn, rows, cols, stride, out, follow);
+        break;
     }
-    add_outputs(current, out + (N - cols) * 4, cols);
-    current.mean = rule == MeanRule::kDivide ? _mm256_div_pd(current.sum, nv)
-                                             : _mm256_mul_pd(current.sum, inverse);
+    follow(N, N);
+    finish_mean(current, n, rule);
     if (chained) store(previous, units[u - 1]);
     previous = current;
   }
@@ -250,8 +357,5 @@ void run_units(LaneUnit* units, size_t count, unsigned int fm, unsigned int fn, 
 void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm,
                           unsigned int fn, unsigned int rows, unsigned int cols, size_t stride,
                           MeanRule rule) {
-  if (mode == LaneMode::kImages)
-    run_units<true>(units, count, fm, fn, rows, cols, stride, rule);
-  else
-    run_units<false>(units, count, fm, fn, rows, cols, stride, rule);
+  run_units(mode, units, count, fm, fn, rows, cols, stride, rule);
 }

@@ -100,16 +100,14 @@ void response_variances(Filters* fltrs, u_int first, unsigned int count, MAT* im
 }
 
 // The kernels of the bank in groups of four, one kernel per lane of a
-// vector (lane_statistics_avx2), on a copy of the image whose rows do not
-// share cache sets; the variances of the first kernels into out, and their
-// number returned. Two or three kernels left over make a last group with
-// empty lanes (still faster than one at a time); a single one is left.
+// vector, and the one to three left over one at a time with four
+// neighbouring outputs to a vector (lane_statistics_avx2), on a copy of the
+// image whose rows do not share cache sets; the variances into out, and the
+// number of kernels done returned (0 when the kernels differ in size).
 u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
-  const u_int groups = fltrs->F / 4 + (fltrs->F % 4 >= 2 ? 1 : 0);
-  const u_int used = std::min<u_int>(4 * groups, fltrs->F);
-  if (groups == 0) return 0;
+  const u_int F = fltrs->F, groups = F / 4, left = F % 4;
   const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
-  for (u_int k = 0; k < used; k++) {
+  for (u_int k = 0; k < F; k++) {
     check_kernel_fits(fltrs->filters[k], image, "image");
     // (Every kernel of a bank has one size.)
     if (fltrs->filters[k]->m != fm || fltrs->filters[k]->n != fn) return 0;
@@ -119,24 +117,35 @@ u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
   copy.assign(stride * image->m, 0.0);
   for (unsigned int i = 0; i < image->m; i++)
     std::copy(image->me[i], image->me[i] + image->n, copy.data() + i * stride);
-  coefficients.resize(static_cast<size_t>(groups) * fm * fn * 4);
-  std::vector<LaneUnit> units(groups);
+  const size_t size = static_cast<size_t>(fm) * fn;
+  coefficients.resize((static_cast<size_t>(groups) * 4 + left) * size);
+  // The left-over kernels first: the last unit's second pass runs alone, and
+  // a group's is the shorter chain.
+  std::vector<LaneUnit> units(left + groups);
+  for (u_int b = 0; b < left; b++) {
+    double* c = coefficients.data() + b * size;
+    const MAT* kernel = fltrs->filters[4 * groups + b];
+    for (unsigned int k = 0; k < fm; k++)
+      for (unsigned int l = 0; l < fn; l++) c[k * fn + l] = kernel->me[k][l];
+    units[b].coefficients = c;
+    units[b].columns = true;
+  }
   for (u_int g = 0; g < groups; g++) {
-    double* c = coefficients.data() + static_cast<size_t>(g) * fm * fn * 4;
+    double* c = coefficients.data() + (left + static_cast<size_t>(g) * 4) * size;
     for (unsigned int k = 0; k < fm; k++)
       for (unsigned int l = 0; l < fn; l++)
         for (unsigned int b = 0; b < 4; b++)
-          c[(k * fn + l) * 4 + b] = 4 * g + b < used ? fltrs->filters[4 * g + b]->me[k][l] : 0.0;
-    units[g].coefficients = c;
-    units[g].input = copy.data();
-    units[g].covariance = false;
+          c[(k * fn + l) * 4 + b] = fltrs->filters[4 * g + b]->me[k][l];
+    units[left + g].coefficients = c;
   }
+  for (LaneUnit& unit : units) unit.input = copy.data();
   const unsigned int rows = image->m - fm + 1, cols = image->n - fn + 1;
-  lane_statistics_avx2(LaneMode::kKernels, units.data(), groups, fm, fn, rows, cols, stride,
+  lane_statistics_avx2(LaneMode::kKernels, units.data(), units.size(), fm, fn, rows, cols, stride,
                        MeanRule::kDivide);
   const double n = static_cast<double>(static_cast<unsigned int>(static_cast<size_t>(rows) * cols));
-  for (u_int k = 0; k < used; k++) out[k] = units[k / 4].squares[k % 4] / n;
-  return used;
+  for (u_int k = 0; k < 4 * groups; k++) out[k] = units[left + k / 4].squares[k % 4] / n;
+  for (u_int b = 0; b < left; b++) out[4 * groups + b] = units[b].squares[0] / n;
+  return F;
 }
 
 }  // namespace

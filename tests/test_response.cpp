@@ -80,7 +80,7 @@ TEST(image_response, FastEqualsPlainBitForBit) {
   // sums run beside the next group's correlation), with and without the
   // kernels left over.
   TempDir dir;
-  const struct { int M, F; } banks[] = {{3, 7}, {5, 4}, {7, 1}, {13, 9}, {15, 8}, {31, 6}};
+  const struct { int M, F; } banks[] = {{3, 7}, {5, 4}, {7, 1}, {5, 2}, {13, 9}, {15, 8}, {31, 6}};
   for (auto [M, F] : banks) {
     std::vector<Kernel> kernels;
     std::mt19937 g(M);
@@ -94,8 +94,14 @@ TEST(image_response, FastEqualsPlainBitForBit) {
     write_bank(dir / "bank.dat", kernels);
     Filters bank((dir / "bank.dat").c_str());
     bank.normalise();
-    for (unsigned size : {M + 0u, M + 3u, M + 17u, 47u}) {
-      MAT* image = random_matrix(size, size + 5, size);
+    // Output rows x columns: every block width with and without a tail, and
+    // rows narrower than a vector or a vector and a few more.
+    const struct {
+      unsigned rows, cols;
+    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61}, {5, 2}, {3, 7}};
+    for (auto [out_rows, out_cols] : shapes) {
+      const unsigned size = M - 1 + out_rows, width = M - 1 + out_cols;
+      MAT* image = random_matrix(size, width, size);
       VEC* fast = image_response(&bank, image);
       VEC* plain = image_response_plain(&bank, image);
       for (unsigned k = 0; k < static_cast<unsigned>(F); k++) {
@@ -104,7 +110,7 @@ TEST(image_response, FastEqualsPlainBitForBit) {
         const double single = variance_of_filtered_values(bank.filters[k], image);
         ASSERT_EQ(std::memcmp(&single, &plain->ve[k], sizeof(double)), 0);
       }
-      std::vector<double> a((size - M + 1) * (size + 5 - M + 1)), b(a.size()), c(a.size());
+      std::vector<double> a(out_rows * out_cols), b(a.size()), c(a.size());
       correlate_fast(bank.filters[0], image, a.data());
       correlate_plain(bank.filters[0], image, b.data());
       correlate_blocked(bank.filters[0], image, c.data());
