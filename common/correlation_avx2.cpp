@@ -162,7 +162,12 @@ inline void add_outputs(Sums& s, const double* r, unsigned int count) {
     s.column_sum = sum;
     return;
   }
-  for (unsigned int p = 0; p < count; p++) s.sum = _mm256_add_pd(s.sum, _mm256_loadu_pd(r + 4 * p));
+  // (The sums are kept in locals: written through the reference, each one
+  // would go to memory and back on every addition, since the vector type may
+  // alias the outputs.)
+  __m256d sum = s.sum;
+  for (unsigned int p = 0; p < count; p++) sum = _mm256_add_pd(sum, _mm256_loadu_pd(r + 4 * p));
+  s.sum = sum;
 }
 
 // The product t_a t of lane a with every lane, +0 where t_a is zero (adding
@@ -183,20 +188,28 @@ inline void add_deviations(Sums& s, const double* r, unsigned int count) {
     s.column_squares = acc;
     return;
   }
+  const __m256d mean = s.mean;
+  __m256d squares = s.squares;
   if (!s.covariance) {
     for (unsigned int p = 0; p < count; p++) {
-      const __m256d t = _mm256_sub_pd(_mm256_loadu_pd(r + 4 * p), s.mean);
-      s.squares = _mm256_add_pd(s.squares, _mm256_mul_pd(t, t));
+      const __m256d t = _mm256_sub_pd(_mm256_loadu_pd(r + 4 * p), mean);
+      squares = _mm256_add_pd(squares, _mm256_mul_pd(t, t));
     }
+    s.squares = squares;
     return;
   }
+  __m256d p0 = s.p0, p1 = s.p1, p2 = s.p2;
   for (unsigned int p = 0; p < count; p++) {
-    const __m256d t = _mm256_sub_pd(_mm256_loadu_pd(r + 4 * p), s.mean);
-    s.squares = _mm256_add_pd(s.squares, _mm256_mul_pd(t, t));
-    s.p0 = _mm256_add_pd(s.p0, lane_product(_mm256_permute4x64_pd(t, 0x00), t));
-    s.p1 = _mm256_add_pd(s.p1, lane_product(_mm256_permute4x64_pd(t, 0x55), t));
-    s.p2 = _mm256_add_pd(s.p2, lane_product(_mm256_permute4x64_pd(t, 0xAA), t));
+    const __m256d t = _mm256_sub_pd(_mm256_loadu_pd(r + 4 * p), mean);
+    squares = _mm256_add_pd(squares, _mm256_mul_pd(t, t));
+    p0 = _mm256_add_pd(p0, lane_product(_mm256_permute4x64_pd(t, 0x00), t));
+    p1 = _mm256_add_pd(p1, lane_product(_mm256_permute4x64_pd(t, 0x55), t));
+    p2 = _mm256_add_pd(p2, lane_product(_mm256_permute4x64_pd(t, 0xAA), t));
   }
+  s.squares = squares;
+  s.p0 = p0;
+  s.p1 = p1;
+  s.p2 = p2;
 }
 
 void finish_mean(Sums& s, double n, MeanRule rule) {

@@ -1,5 +1,6 @@
 #include "parameters.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <vector>
@@ -88,12 +89,28 @@ MAT* lane_parameters(MatrixMultiple* normals, MatrixMultiple* images, Filters* f
   const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
   const size_t stride = padded_stride(n);
   thread_local LineBuffer packed, coefficients;
-  packed.assign(groups * m * stride * 4, 0.0);
-  for (unsigned int p = 0; p < planes; p++) {
-    const MAT* plane = p < 3 ? normals->matrices[p] : images->matrices[p - 3];
-    double* group = packed.data() + (p / 4) * m * stride * 4;
-    for (unsigned int i = 0; i < m; i++)
-      for (unsigned int j = 0; j < n; j++) group[(i * stride + j) * 4 + p % 4] = plane->me[i][j];
+  // Every element is written: the planes' values, and 0 in the padding
+  // columns and the lanes of a last group that has no plane.
+  packed.resize(static_cast<size_t>(groups) * m * stride * 4);
+  for (unsigned int g = 0; g < groups; g++) {
+    const MAT* lane[4];
+    for (unsigned int b = 0; b < 4; b++) {
+      const unsigned int p = 4 * g + b;
+      lane[b] = p >= planes ? nullptr : p < 3 ? normals->matrices[p] : images->matrices[p - 3];
+    }
+    double* group = packed.data() + static_cast<size_t>(g) * m * stride * 4;
+    for (unsigned int i = 0; i < m; i++) {
+      double* row = group + i * stride * 4;
+      for (unsigned int b = 0; b < 4; b++) {
+        if (lane[b]) {
+          const double* in = lane[b]->me[i];
+          for (unsigned int j = 0; j < n; j++) row[j * 4 + b] = in[j];
+        } else {
+          for (unsigned int j = 0; j < n; j++) row[j * 4 + b] = 0.0;
+        }
+      }
+      std::fill(row + n * 4, row + stride * 4, 0.0);
+    }
   }
   coefficients.resize(static_cast<size_t>(fltrs->F) * fm * fn);
   std::vector<LaneUnit> units(static_cast<size_t>(fltrs->F) * groups);

@@ -114,9 +114,12 @@ u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
   }
   const size_t stride = padded_stride(image->n);
   thread_local LineBuffer copy, coefficients;
-  copy.assign(stride * image->m, 0.0);
-  for (unsigned int i = 0; i < image->m; i++)
-    std::copy(image->me[i], image->me[i] + image->n, copy.data() + i * stride);
+  copy.resize(stride * image->m);
+  for (unsigned int i = 0; i < image->m; i++) {
+    double* row = copy.data() + i * stride;
+    std::copy(image->me[i], image->me[i] + image->n, row);
+    std::fill(row + image->n, row + stride, 0.0);
+  }
   const size_t size = static_cast<size_t>(fm) * fn;
   coefficients.resize((static_cast<size_t>(groups) * 4 + left) * size);
   // The left-over kernels first: the last unit's second pass runs alone, and
