@@ -49,28 +49,36 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 }  // namespace
 
 TEST(deltas, EveryPathEqualsDeltaBitForBit) {
-  for (unsigned K : {1u, 3u, 4u, 130u, 517u}) {
-    Scan scan(K, 7, K);
-    LightTerms lights = light_terms(scan.L.data(), K);
-    EXPECT_EQ(lights.stride % 4, 0u);
-    std::vector<double> fast(K), avx(K);
-    deltas(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, fast.data());
-    if (have_avx2())
-      deltas_avx2(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, avx.data());
-    for (unsigned k = 0; k < K; k++) {
-      const double expected = delta(scan.D, scan.L[k], scan.P, scan.mu, scan.sigma);
-      ASSERT_TRUE(same_bits(fast[k], expected)) << K << " " << k;
-      const double scalar = std::sqrt(squared_delta_at(
-          lights.terms.data(), lights.stride, k, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve));
-      ASSERT_TRUE(same_bits(scalar, expected)) << K << " " << k;
-      if (have_avx2()) {
-        ASSERT_TRUE(same_bits(avx[k], expected)) << K << " " << k;
+  // Banks of one filter (no tile), two, and seven whose first filter
+  // predicts zeros of either sign (a row of -0, D and mu 0).
+  for (unsigned F : {1u, 2u, 7u})
+    for (unsigned K : {1u, 3u, 4u, 130u, 517u}) {
+      Scan scan(K, F, K + F);
+      if (F == 7) {
+        for (int c = 0; c < 6; c++) scan.P->me[0][c] = -0.0;
+        scan.D->ve[0] = scan.mu->ve[0] = 0.0;
       }
+      LightTerms lights = light_terms(scan.L.data(), K);
+      EXPECT_EQ(lights.stride % 4, 0u);
+      std::vector<double> fast(K), avx(K);
+      deltas(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, fast.data());
+      if (have_avx2())
+        deltas_avx2(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, avx.data());
+      for (unsigned k = 0; k < K; k++) {
+        const double expected = delta(scan.D, scan.L[k], scan.P, scan.mu, scan.sigma);
+        ASSERT_TRUE(same_bits(fast[k], expected)) << K << " " << k;
+        const double scalar =
+            std::sqrt(squared_delta_at(lights.terms.data(), lights.stride, k, scan.P, scan.D->ve,
+                                       scan.mu->ve, scan.sigma->ve));
+        ASSERT_TRUE(same_bits(scalar, expected)) << K << " " << k;
+        if (have_avx2()) {
+          ASSERT_TRUE(same_bits(avx[k], expected)) << K << " " << k;
+        }
+      }
+      ASSERT_TRUE(same_bits(
+          std::sqrt(min_squared_delta(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve)),
+          scan.plain_min()));
     }
-    ASSERT_TRUE(same_bits(
-        std::sqrt(min_squared_delta(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve)),
-        scan.plain_min()));
-  }
 }
 
 TEST(min_squared_delta, NotANumberOnlyWhenTheFirstLightGivesIt) {
