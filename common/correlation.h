@@ -92,6 +92,8 @@ void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned
 // bytes at a time from packed buffers whose blocks are 32 bytes apart: from a
 // start 16 bytes into a line (as malloc may give), every other load would
 // straddle two lines, which costs about a third of the kernels' speed.
+// resize() leaves new elements unset (their users write every element before
+// reading it), so that a buffer is not written twice.
 template <class T>
 struct LineAligned {
   using value_type = T;
@@ -101,6 +103,14 @@ struct LineAligned {
   LineAligned(const LineAligned<U>&) {}
   T* allocate(size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kLine)); }
   void deallocate(T* p, size_t) { ::operator delete(p, kLine); }
+  template <class U>
+  void construct(U* p) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class V>
+  void construct(U* p, V&& value) {
+    ::new (static_cast<void*>(p)) U(static_cast<V&&>(value));
+  }
   template <class U>
   bool operator==(const LineAligned<U>&) const {
     return true;

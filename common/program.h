@@ -21,7 +21,8 @@
 int run_program(int argc, char** argv, int (*body)(int, char**));
 
 // Keeps freed memory in the process for reuse (large blocks from the heap,
-// no trimming below 256 MiB); run_program calls it, the benchmarks too.
+// no trimming below 256 MiB) and backs the heap with huge pages where the
+// system allows it; run_program calls it, the benchmarks too.
 void keep_freed_memory();
 
 // The program name given to run_program (for messages); "program" before.
