@@ -49,6 +49,26 @@ struct FilterTerm {
     const __m256d tmp = _mm256_div_pd(_mm256_sub_pd(_mm256_sub_pd(pred, d), m), s);
     return _mm256_mul_pd(tmp, tmp);
   }
+  // The same for the lights at b and b + 4, the two computations written
+  // side by side so that the processor's queues hold both chains at once.
+  void squared2(const double* const* t, size_t b, __m256d& first, __m256d& second) const {
+    __m256d u = _mm256_mul_pd(p0, _mm256_loadu_pd(t[0] + b));
+    __m256d v = _mm256_mul_pd(p0, _mm256_loadu_pd(t[0] + b + 4));
+    u = _mm256_add_pd(u, _mm256_mul_pd(p1, _mm256_loadu_pd(t[1] + b)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(p1, _mm256_loadu_pd(t[1] + b + 4)));
+    u = _mm256_add_pd(u, _mm256_mul_pd(p2, _mm256_loadu_pd(t[2] + b)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(p2, _mm256_loadu_pd(t[2] + b + 4)));
+    u = _mm256_add_pd(u, _mm256_mul_pd(p3, _mm256_loadu_pd(t[3] + b)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(p3, _mm256_loadu_pd(t[3] + b + 4)));
+    u = _mm256_add_pd(u, _mm256_mul_pd(p4, _mm256_loadu_pd(t[4] + b)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(p4, _mm256_loadu_pd(t[4] + b + 4)));
+    u = _mm256_add_pd(u, _mm256_mul_pd(p5, _mm256_loadu_pd(t[5] + b)));
+    v = _mm256_add_pd(v, _mm256_mul_pd(p5, _mm256_loadu_pd(t[5] + b + 4)));
+    u = _mm256_div_pd(_mm256_sub_pd(_mm256_sub_pd(u, d), m), s);
+    v = _mm256_div_pd(_mm256_sub_pd(_mm256_sub_pd(v, d), m), s);
+    first = _mm256_mul_pd(u, u);
+    second = _mm256_mul_pd(v, v);
+  }
 };
 
 // The six term arrays from light k0 on.
@@ -66,10 +86,23 @@ inline void partial_sums(const LightTerms& lights, size_t k0, size_t n, unsigned
                          double* out) {
   const TermRows rows(lights, k0);
   const FilterTerm first(P, 0, D, mu, sigma);
-  for (size_t b = 0; b < n; b += 4) _mm256_storeu_pd(out + b, first.squared(rows.t, b));
+  size_t b = 0;
+  for (; b + 8 <= n; b += 8) {
+    __m256d u, v;
+    first.squared2(rows.t, b, u, v);
+    _mm256_storeu_pd(out + b, u);
+    _mm256_storeu_pd(out + b + 4, v);
+  }
+  if (b < n) _mm256_storeu_pd(out + b, first.squared(rows.t, b));
   for (unsigned int f = 1; f < last; f++) {
     const FilterTerm term(P, f, D, mu, sigma);
-    for (size_t b = 0; b < n; b += 4)
+    for (b = 0; b + 8 <= n; b += 8) {
+      __m256d u, v;
+      term.squared2(rows.t, b, u, v);
+      _mm256_storeu_pd(out + b, _mm256_add_pd(_mm256_loadu_pd(out + b), u));
+      _mm256_storeu_pd(out + b + 4, _mm256_add_pd(_mm256_loadu_pd(out + b + 4), v));
+    }
+    if (b < n)
       _mm256_storeu_pd(out + b, _mm256_add_pd(_mm256_loadu_pd(out + b), term.squared(rows.t, b)));
   }
 }
@@ -107,8 +140,10 @@ inline __m256d scan(const LightTerms& lights, const MAT* P, const double* D, con
     const TermRows rows(lights, 0);
     size_t b = 0;
     for (; b + 8 <= lights.stride; b += 8) {
-      use(b, last.squared(rows.t, b));
-      use(b + 4, last.squared(rows.t, b + 4));
+      __m256d first, second;
+      last.squared2(rows.t, b, first, second);
+      use(b, first);
+      use(b + 4, second);
     }
     if (b < lights.stride) use(b, last.squared(rows.t, b));
     return _mm256_min_pd(best[0], best[1]);
@@ -118,8 +153,14 @@ inline __m256d scan(const LightTerms& lights, const MAT* P, const double* D, con
     const size_t n = lights.stride - k0 < kTile ? lights.stride - k0 : kTile;
     partial_sums(lights, k0, n, F - 1, P, D, mu, sigma, tile);
     const TermRows rows(lights, k0);
-    for (size_t b = 0; b < n; b += 4)
-      use(k0 + b, _mm256_add_pd(_mm256_load_pd(tile + b), last.squared(rows.t, b)));
+    size_t b = 0;
+    for (; b + 8 <= n; b += 8) {
+      __m256d u, v;
+      last.squared2(rows.t, b, u, v);
+      use(k0 + b, _mm256_add_pd(_mm256_load_pd(tile + b), u));
+      use(k0 + b + 4, _mm256_add_pd(_mm256_load_pd(tile + b + 4), v));
+    }
+    if (b < n) use(k0 + b, _mm256_add_pd(_mm256_load_pd(tile + b), last.squared(rows.t, b)));
   }
   return _mm256_min_pd(best[0], best[1]);
 }
