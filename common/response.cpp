@@ -106,6 +106,7 @@ void response_variances(Filters* fltrs, u_int first, unsigned int count, MAT* im
 // number of kernels done returned (0 when the kernels differ in size).
 u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
   const u_int F = fltrs->F, groups = F / 4, left = F % 4;
+  if (F == 0) return 0;
   const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
   for (u_int k = 0; k < F; k++) {
     check_kernel_fits(fltrs->filters[k], image, "image");
