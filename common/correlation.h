@@ -81,9 +81,11 @@ struct LaneUnit {
 // fm x fn must fit the input; stride >= cols + fn - 1 in elements). The
 // statistics of one unit are taken while the next one is correlated, so the
 // dependent sums cost little time. A kColumns unit has one sum per pass, a
-// chain of additions one output long each: a bank's kernels left over from
-// its groups of four run so, first, and the last unit should be a group. Uses AVX2: call only where
-// have_avx2(). Safe in several threads at once (each has its own working buffers).
+// chain of one addition per output: the kernels left over from a bank's
+// groups of four run so, before the groups, so that the second pass left to
+// run alone at the end is a group's (a quarter as long). Uses AVX2: call only
+// where have_avx2(). Safe in several threads at once (each has its own
+// working buffers).
 void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm,
                           unsigned int fn, unsigned int rows, unsigned int cols, size_t stride,
                           MeanRule rule);
