@@ -3,6 +3,8 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "correlation.h"
@@ -106,6 +108,45 @@ void correlate_avx2(const MAT* kernel, const MAT* image, double* out) {
 }
 
 namespace {
+
+// A power of two from its exponent field (1 to 2046).
+inline double power_of_two(uint64_t field) {
+  const uint64_t bits = field << 52;
+  double v;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+// The exponent field of x (its sign bit above it).
+inline uint64_t exponent_field(double x) {
+  uint64_t bits;
+  std::memcpy(&bits, &x, sizeof bits);
+  return bits >> 52;
+}
+
+// Sums in runs (deviation_sum_avx2): terms per run, a multiple of 8, and
+// runs taken in one binade at a time.
+constexpr size_t kRun = 64, kRuns = 8;
+constexpr double kWholeTop = 9007199254740992.0;  // 2^53
+
+// A sum whose runs can be added in whole units: positive and normal, with
+// units (2^(E-52)) and their reciprocal both normal.
+inline bool usable(uint64_t field) { return field >= 53 && field <= 2046; }
+
+// The terms (r - mean)^2 of a vector in whole units of the sum (scaled by
+// `to_units`, a power of two, so exactly), each the nearest whole number;
+// `halfway` gains the lanes where a term is halfway between two.
+inline __m256d whole_units(__m256d r, __m256d mean, __m256d to_units, __m256d& halfway) {
+  const __m256d d = _mm256_sub_pd(r, mean);
+  const __m256d x = _mm256_mul_pd(_mm256_mul_pd(d, d), to_units);
+  const __m256d k = _mm256_round_pd(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  // x - k is exact; it is +-1/2 only halfway (and not a number where x is
+  // infinite, which the run's total then shows).
+  const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffff));
+  const __m256d off = _mm256_and_pd(_mm256_sub_pd(x, k), magnitude);
+  halfway = _mm256_or_pd(halfway, _mm256_cmp_pd(off, _mm256_set1_pd(0.5), _CMP_EQ_OQ));
+  return k;
+}
 
 // P outputs of a row (P up to 12), four lanes each: the twelve accumulators
 // stay in registers. `x` is the input at the block's first output, `c` the
@@ -360,12 +401,89 @@ void run_units(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm, un
     previous = current;
   }
   if (count > 0) {
-    add_deviations(previous, buffers[(count - 1) & 1], static_cast<unsigned int>(N));
+    // The last second pass runs alone; a lone chain is summed in runs.
+    const double* last = buffers[(count - 1) & 1];
+    if (previous.columns)
+      previous.column_squares =
+          deviation_sum_avx2(last, N, previous.column_mean, previous.column_squares);
+    else
+      add_deviations(previous, last, static_cast<unsigned int>(N));
     store(previous, units[count - 1]);
   }
 }
 
 }  // namespace
+
+// In units of u the terms of a run are whole numbers, and while their total
+// stays below 2^53 every partial sum of them is exact in any order: the run
+// then ends at acc + u * total, the sum the additions one at a time give.
+double deviation_sum_avx2(const double* r, size_t count, double mean, double acc) {
+  const __m256d m = _mm256_set1_pd(mean);
+  auto one_by_one = [&](size_t p, size_t end) {
+    for (size_t q = p; q < end; q++) {
+      const double d = r[q] - mean;
+      acc = acc + d * d;
+    }
+  };
+  const size_t whole = count / 4 * 4;  // four terms of the chain to a vector
+  for (size_t p = 0; p < whole;) {
+    const uint64_t field = exponent_field(acc);
+    if (!usable(field)) {
+      const size_t end = std::min(whole, p + kRun);
+      one_by_one(p, end);
+      p = end;
+      continue;
+    }
+    // Up to kRuns runs in units of the sum's binade as it is now, each with
+    // its own total, so that they do not wait for one another; then the
+    // runs are taken in order while they keep the sum in that binade and
+    // hold no halfway term, and the first that does not is added term by
+    // term.
+    const __m256d to_units = _mm256_set1_pd(power_of_two(2098 - field));
+    double totals[kRuns];
+    bool halfway_in[kRuns];
+    size_t ends[kRuns];
+    size_t runs = 0;
+    for (size_t q = p; q < whole && runs < kRuns; runs++) {
+      const size_t end = std::min(whole, q + kRun);
+      __m256d units0 = _mm256_setzero_pd(), units1 = units0, halfway = units0;
+      for (; q + 8 <= end; q += 8) {
+        units0 = _mm256_add_pd(units0, whole_units(_mm256_loadu_pd(r + q), m, to_units, halfway));
+        units1 =
+            _mm256_add_pd(units1, whole_units(_mm256_loadu_pd(r + q + 4), m, to_units, halfway));
+      }
+      if (q < end) {
+        units0 = _mm256_add_pd(units0, whole_units(_mm256_loadu_pd(r + q), m, to_units, halfway));
+        q = end;
+      }
+      alignas(32) double lanes[4];
+      _mm256_store_pd(lanes, _mm256_add_pd(units0, units1));
+      totals[runs] = lanes[0] + lanes[1] + lanes[2] + lanes[3];
+      halfway_in[runs] = _mm256_movemask_pd(halfway) != 0;
+      ends[runs] = end;
+    }
+    // Whole numbers >= 0: while the sum is below 2^53 every partial sum is
+    // exact, and a sum at or above it (or not a number) stays so. After a
+    // run added term by term the rest still count while the sum has kept
+    // its binade.
+    for (size_t j = 0; j < runs && exponent_field(acc) == field;) {
+      double units = acc * power_of_two(2098 - field);
+      size_t k = j;
+      for (; k < runs && !halfway_in[k] && units + totals[k] < kWholeTop; k++) units += totals[k];
+      if (k > j) {
+        acc = units * power_of_two(field - 52);
+        p = ends[k - 1];
+      }
+      if (k < runs) {
+        one_by_one(p, ends[k]);
+        p = ends[k];
+      }
+      j = k + 1;
+    }
+  }
+  one_by_one(whole, count);
+  return acc;
+}
 
 void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm,
                           unsigned int fn, unsigned int rows, unsigned int cols, size_t stride,

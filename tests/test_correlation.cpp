@@ -2,7 +2,9 @@
 // version and the run-time choice of its path keep to the definition.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,4 +40,86 @@ TEST(have_avx2, FollowsTheProcessorUnlessThePortablePathIsForced) {
   const char* portable = std::getenv("TI_PORTABLE_KERNELS");
   const bool forced = portable && std::string(portable) == "1";
   EXPECT_EQ(have_avx2(), !forced && __builtin_cpu_supports("avx2"));
+}
+
+// The second pass summed in runs must give the bits of the additions one at
+// a time for any data: the table holds sums that stay in a binade, cross
+// many, meet halfway terms, start or stay at zero, overflow and are not
+// numbers, at lengths around the run and vector widths.
+TEST(deviation_sum_avx2, EqualsTheAdditionsInOrder) {
+  if (!__builtin_cpu_supports("avx2")) GTEST_SKIP() << "no AVX2 on this processor";
+  auto in_order = [](const std::vector<double>& r, double mean, double acc) {
+    for (double x : r) {
+      const double d = x - mean;
+      acc = acc + d * d;
+    }
+    return acc;
+  };
+  auto mean_of = [](const std::vector<double>& r) {
+    double sum = 0.0;
+    for (double x : r) sum += x;
+    return r.empty() ? 0.0 : sum / static_cast<double>(r.size());
+  };
+  std::mt19937_64 rng(7);
+  std::normal_distribution<double> normal(3.0, 2.0);
+  std::uniform_int_distribution<int> byte(0, 255);
+  struct Case {
+    std::string name;
+    std::vector<double> r;
+    double mean, acc;
+  };
+  std::vector<Case> cases;
+  for (size_t n : {0, 1, 3, 4, 63, 64, 65, 130, 1000, 4099}) {
+    std::vector<double> r(n);
+    for (double& x : r) x = normal(rng);
+    cases.push_back({"normal " + std::to_string(n), r, mean_of(r), 0.0});
+  }
+  {
+    // Whole-number pixels, as from 8-bit images: many exact terms.
+    std::vector<double> r(5000);
+    for (double& x : r) x = byte(rng);
+    cases.push_back({"bytes", r, mean_of(r), 0.0});
+    cases.push_back({"bytes, whole mean", r, 128.0, 0.0});
+  }
+  // From 2^51 the unit is 1/2 and 1.5^2 = 2.25 is 4.5 units: every term is
+  // halfway, and rounding to even depends on the sum's last bit.
+  cases.push_back({"halfway terms", std::vector<double>(300, 1.5), 0.0, 2251799813685248.0});
+  {
+    std::vector<double> r(2000, 1.0);
+    for (size_t p = 5; p < r.size(); p += 37 * (p % 5 + 1)) r[p] = 1.5;
+    cases.push_back({"a halfway term now and then", r, 0.0, 2251799813685248.0});
+  }
+  {
+    std::vector<double> r(400);
+    for (size_t p = 0; p < r.size(); p++)
+      r[p] = std::ldexp(1.0 + p % 7 * 0.1, static_cast<int>(p / 4));
+    cases.push_back({"growing terms, a binade every few", r, 0.0, 0.0});
+  }
+  cases.push_back({"equal values", std::vector<double>(200, 4.25), 4.25, 0.0});
+  cases.push_back({"tiny values", std::vector<double>(200, 1e-160), 0.0, 0.0});
+  cases.push_back({"from a tiny sum", std::vector<double>(200, 1e-150), 0.0, 1e-300});
+  {
+    std::vector<double> r(200, 1e153);
+    cases.push_back({"overflow", r, 0.0, 0.0});
+  }
+  {
+    std::vector<double> r(200);
+    for (double& x : r) x = normal(rng);
+    r[101] = std::nan("");
+    cases.push_back({"a value not a number", r, 0.0, 0.0});
+  }
+  {
+    std::vector<double> r(300);
+    for (double& x : r) x = normal(rng);
+    cases.push_back({"from a large sum", r, 0.5, 1e12});
+  }
+  for (const Case& c : cases) {
+    const double want = in_order(c.r, c.mean, c.acc);
+    const double got = deviation_sum_avx2(c.r.data(), c.r.size(), c.mean, c.acc);
+    if (std::isnan(want))
+      EXPECT_TRUE(std::isnan(got)) << c.name;
+    else
+      EXPECT_EQ(std::memcmp(&want, &got, sizeof want), 0)
+          << c.name << ": " << want << " in order, " << got << " in runs";
+  }
 }
