@@ -103,9 +103,9 @@ void lane_statistics_avx2(LaneMode mode, LaneUnit* units, size_t count, unsigned
 // added one term at a time.
 //
 // The last second pass of lane_statistics_avx2, which no correlation hides,
-// is taken so when its unit is a kColumns one: runs of 64 terms, four to a
-// vector, less than half the time of the chain of additions. Uses AVX2:
-// call only where have_avx2().
+// is taken so when its unit is a kColumns one: runs of up to 64 terms, four
+// to a vector, less than half the time of the chain of additions. Uses
+// AVX2: call only where have_avx2().
 double deviation_sum_avx2(const double* r, size_t count, double mean, double acc);
 
 // Storage that starts on a 64-byte cache line. The lane kernels load 32

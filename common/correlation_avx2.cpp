@@ -124,10 +124,16 @@ inline uint64_t exponent_field(double x) {
   return bits >> 52;
 }
 
-// Sums in runs (deviation_sum_avx2): terms per run, a multiple of 8, and
-// runs taken in one binade at a time.
+// Sums in runs (deviation_sum_avx2): at most kRun terms per run, a multiple
+// of four, and kRuns runs taken in one binade at a time.
 constexpr size_t kRun = 64, kRuns = 8;
 constexpr double kWholeTop = 9007199254740992.0;  // 2^53
+
+// The terms of a run from term p of a sum. Early on the sum leaves its
+// binade every few terms, and the term at p is halfway with a chance of
+// about 1/p, so that a run of L terms fails about as often as L/p: runs
+// start short.
+inline size_t run_length(size_t p) { return std::min(kRun, std::max<size_t>(8, p / 8 / 4 * 4)); }
 
 // A sum whose runs can be added in whole units: positive and normal, with
 // units (2^(E-52)) and their reciprocal both normal.
@@ -429,7 +435,7 @@ double deviation_sum_avx2(const double* r, size_t count, double mean, double acc
   for (size_t p = 0; p < whole;) {
     const uint64_t field = exponent_field(acc);
     if (!usable(field)) {
-      const size_t end = std::min(whole, p + kRun);
+      const size_t end = std::min(whole, p + run_length(p));
       one_by_one(p, end);
       p = end;
       continue;
@@ -445,7 +451,7 @@ double deviation_sum_avx2(const double* r, size_t count, double mean, double acc
     size_t ends[kRuns];
     size_t runs = 0;
     for (size_t q = p; q < whole && runs < kRuns; runs++) {
-      const size_t end = std::min(whole, q + kRun);
+      const size_t end = std::min(whole, q + run_length(q));
       __m256d units0 = _mm256_setzero_pd(), units1 = units0, halfway = units0;
       for (; q + 8 <= end; q += 8) {
         units0 = _mm256_add_pd(units0, whole_units(_mm256_loadu_pd(r + q), m, to_units, halfway));

@@ -80,7 +80,9 @@ TEST(image_response, FastEqualsPlainBitForBit) {
   // sums run beside the next group's correlation), with and without the
   // kernels left over.
   TempDir dir;
-  const struct { int M, F; } banks[] = {{3, 7}, {5, 4}, {7, 1}, {5, 2}, {13, 9}, {15, 8}, {31, 6}};
+  const struct {
+    int M, F;
+  } banks[] = {{3, 7}, {5, 4}, {7, 1}, {5, 2}, {13, 3}, {13, 9}, {15, 8}, {31, 6}};
   for (auto [M, F] : banks) {
     std::vector<Kernel> kernels;
     std::mt19937 g(M);
@@ -98,7 +100,7 @@ TEST(image_response, FastEqualsPlainBitForBit) {
     // rows narrower than a vector or a vector and a few more.
     const struct {
       unsigned rows, cols;
-    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61}, {5, 2}, {3, 7}};
+    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61}, {6, 52}, {5, 2}, {3, 7}};
     for (auto [out_rows, out_cols] : shapes) {
       const unsigned size = M - 1 + out_rows, width = M - 1 + out_cols;
       MAT* image = random_matrix(size, width, size);
