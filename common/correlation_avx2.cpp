@@ -358,6 +358,165 @@ inline void correlate_columns(const LaneUnit& unit, unsigned int fm, unsigned in
   }
 }
 
+// A kColumns unit whose kernel has five rows, correlated in strips eight
+// outputs wide that run down a band of rows. Image row s serves output
+// rows s - 4 .. s, with kernel rows 4 .. 0, and each output row's ten
+// accumulators (two vectors) live in one of five slots: output row r in slot
+// r mod 5, begun at image row r and complete after image row r + 4. So every
+// image vector is loaded once for five rows, every step keeps all ten
+// accumulators busy, and each output still takes its terms with k outer and
+// l inner, from 0. Alone, the correlation runs about 1.3 times as fast as in
+// the four-row blocks; a bigger kernel keeps those busy, and 7 rows by one
+// vector in strips loads too much (by two, it needs more than 16 registers).
+//
+// The strip's steps are unrolled five at a time, so that the slots are
+// named registers; steps past the band's last image row reread that row and
+// store nothing, as do the first four steps' unfinished rows above the band.
+//
+// The passes take the outputs in row-major order, which no strip finishes
+// alone: the first pass runs a band behind, over the rows complete before the band,
+// and takes a share of them after each step, as the previous unit's second
+// pass does of its outputs; both sums stay in registers through the strip.
+struct StripPasses {
+  double sum;           // this unit's first pass
+  const double* first;  // its next output
+  size_t first_left;    // outputs it may still take before the band ends
+  size_t first_share;   // per step
+  double squares;       // the previous kColumns unit's second pass
+  double mean;          // that unit's mean
+  const double* next;   // its next output
+  size_t next_left, next_share;
+};
+
+// Output row r of the strip is at out + r * cols; x is the band's first
+// image row.
+inline void five_row_strip(const double* f, unsigned int fn, const double* x, size_t stride,
+                           unsigned int rows, unsigned int cols, unsigned int j, double* out,
+                           StripPasses& passes) {
+  __m256d a00 = _mm256_setzero_pd(), a01 = a00, a10 = a00, a11 = a00, a20 = a00, a21 = a00,
+          a30 = a00, a31 = a00, a40 = a00, a41 = a00;
+  double sum = passes.sum, squares = passes.squares;
+  const double mean = passes.mean;
+  const double *first = passes.first, *next = passes.next;
+  size_t first_left = passes.first_left, next_left = passes.next_left;
+  const size_t first_share = passes.first_share, next_share = passes.next_share;
+  // (The empty statements keep the compiler from turning these short
+  // chains into in-order vector reductions, whose shuffles cost more than
+  // they save here.)
+  auto take_shares = [&]() {
+    const size_t n1 = std::min(first_share, first_left);
+    for (size_t p = 0; p < n1; p++) {
+      sum += first[p];
+      asm("" : "+x"(sum));
+    }
+    first += n1;
+    first_left -= n1;
+    const size_t n2 = std::min(next_share, next_left);
+    for (size_t p = 0; p < n2; p++) {
+      const double d = next[p] - mean;
+      squares = squares + d * d;
+      asm("" : "+x"(squares));
+    }
+    next += n2;
+    next_left -= n2;
+  };
+  // Kernel row K into slot S.
+#define TI_TERMS(S, K)                                      \
+  do {                                                      \
+    const __m256d c = _mm256_broadcast_sd(f + (K)*fn + l);  \
+    a##S##0 = _mm256_add_pd(a##S##0, _mm256_mul_pd(c, x0)); \
+    a##S##1 = _mm256_add_pd(a##S##1, _mm256_mul_pd(c, x1)); \
+  } while (0)
+  // Image row base + T: output row base + T starts in slot T, and kernel
+  // row k goes to slot (T - k) mod 5, listed as S0 .. S4; the row in slot
+  // (T + 1) mod 5 is then complete.
+#define TI_STEP(T, S0, S1, S2, S3, S4, DONE)                                        \
+  do {                                                                              \
+    const unsigned int s = base + (T);                                              \
+    a##T##0 = _mm256_setzero_pd();                                                  \
+    a##T##1 = a##T##0;                                                              \
+    const double* xs = x + static_cast<size_t>(s < last ? s : last) * stride + j;   \
+    for (unsigned int l = 0; l < fn; l++) {                                         \
+      const __m256d x0 = _mm256_loadu_pd(xs + l), x1 = _mm256_loadu_pd(xs + l + 4); \
+      TI_TERMS(S0, 0);                                                              \
+      TI_TERMS(S1, 1);                                                              \
+      TI_TERMS(S2, 2);                                                              \
+      TI_TERMS(S3, 3);                                                              \
+      TI_TERMS(S4, 4);                                                              \
+    }                                                                               \
+    if (s >= 4 && s - 4 < rows) {                                                   \
+      double* o = out + static_cast<size_t>(s - 4) * cols + j;                      \
+      _mm256_storeu_pd(o, a##DONE##0);                                              \
+      _mm256_storeu_pd(o + 4, a##DONE##1);                                          \
+    }                                                                               \
+    take_shares();                                                                  \
+  } while (0)
+  const unsigned int last = rows + 3;  // the band's last image row
+  for (unsigned int base = 0; base <= last; base += 5) {
+    TI_STEP(0, 0, 4, 3, 2, 1, 1);
+    TI_STEP(1, 1, 0, 4, 3, 2, 2);
+    TI_STEP(2, 2, 1, 0, 4, 3, 3);
+    TI_STEP(3, 3, 2, 1, 0, 4, 4);
+    TI_STEP(4, 4, 3, 2, 1, 0, 0);
+  }
+#undef TI_STEP
+#undef TI_TERMS
+  passes.sum = sum;
+  passes.squares = squares;
+  passes.first = first;
+  passes.next = next;
+  passes.first_left = first_left;
+  passes.next_left = next_left;
+}
+
+// Rows in a band: each band costs four steps more per strip. The first pass
+// of the last band runs after the correlation, with nothing beside it, so
+// the last band is short.
+constexpr unsigned int kBandRows = 64, kLastBandRows = 16;
+
+// The outputs of a kColumns unit of five kernel rows (cols >= 8), with its
+// first pass and, when `previous` is a kColumns unit, that unit's second
+// pass over `before`; `summed` and `deviated` say how far each has come.
+inline void correlate_five_rows(const LaneUnit& unit, unsigned int fn, unsigned int rows,
+                                unsigned int cols, size_t stride, double* out, Sums& current,
+                                Sums* previous, const double* before, size_t& summed,
+                                size_t& deviated) {
+  const size_t N = static_cast<size_t>(rows) * cols;
+  const unsigned int strips = (cols + 7) / 8;
+  const unsigned int body = rows > 2 * kLastBandRows ? rows - kLastBandRows : rows;
+  const unsigned int bands = (body + kBandRows - 1) / kBandRows;
+  const unsigned int height = (body + bands - 1) / bands;  // then the rest as the last band
+  const size_t steps = static_cast<size_t>(strips) * (rows + 4 * (bands + 1));
+  StripPasses passes{current.column_sum, out + summed, 0, 0, 0.0, 0.0, before + deviated, 0, 0};
+  if (previous != nullptr) {
+    passes.squares = previous->column_squares;
+    passes.mean = previous->column_mean;
+    passes.next_left = N - deviated;
+    passes.next_share = (passes.next_left + steps - 1) / steps;
+  }
+  for (unsigned int i = 0, h = 0; i < rows; i += h) {
+    h = i < body ? std::min(height, body - i) : rows - i;
+    const size_t complete = static_cast<size_t>(i) * cols;  // the rows before the band
+    const size_t band_steps = static_cast<size_t>(strips) * (h + 4);
+    passes.first_left = complete - summed;
+    passes.first_share = (passes.first_left + band_steps - 1) / band_steps;
+    const double* x = unit.input + static_cast<size_t>(i) * stride;
+    double* o = out + complete;
+    for (unsigned int q = 0; q < strips; q++)
+      // The last strip ends at the row's end and may overlap the one before,
+      // writing the same sums again.
+      five_row_strip(unit.coefficients, fn, x, stride, h, cols, std::min(8 * q, cols - 8), o,
+                     passes);
+    for (; passes.first_left > 0; passes.first_left--) passes.sum += *passes.first++;
+    summed = complete;
+  }
+  current.column_sum = passes.sum;
+  if (previous != nullptr) {
+    previous->column_squares = passes.squares;
+    deviated = N - passes.next_left;
+  }
+}
+
 // The units in turn. While unit u is correlated, its first pass follows
 // behind and the second pass of unit u - 1 runs over that unit's outputs at
 // the same pace: both are chains of dependent additions, and interleaved
@@ -398,7 +557,11 @@ void run_units(LaneMode mode, LaneUnit* units, size_t count, unsigned int fm, un
         correlate_lanes<LaneMode::kImages>(units[u], fm, fn, rows, cols, stride, out, follow);
         break;
       case LaneMode::kColumns:
-        correlate_columns(units[u], fm, fn, rows, cols, stride, out, follow);
+        if (fm == 5 && cols >= 8 && (!chained || previous.columns))
+          correlate_five_rows(units[u], fn, rows, cols, stride, out, current,
+                              chained ? &previous : nullptr, before, summed, deviated);
+        else
+          correlate_columns(units[u], fm, fn, rows, cols, stride, out, follow);
         break;
     }
     follow(N, N);

@@ -82,7 +82,7 @@ TEST(image_response, FastEqualsPlainBitForBit) {
   TempDir dir;
   const struct {
     int M, F;
-  } banks[] = {{3, 7}, {5, 4}, {7, 1}, {5, 2}, {13, 3}, {13, 9}, {15, 8}, {31, 6}};
+  } banks[] = {{3, 7}, {5, 4}, {7, 1}, {5, 2}, {5, 5}, {13, 3}, {13, 9}, {15, 8}, {31, 6}};
   for (auto [M, F] : banks) {
     std::vector<Kernel> kernels;
     std::mt19937 g(M);
@@ -96,11 +96,12 @@ TEST(image_response, FastEqualsPlainBitForBit) {
     write_bank(dir / "bank.dat", kernels);
     Filters bank((dir / "bank.dat").c_str());
     bank.normalise();
-    // Output rows x columns: every block width with and without a tail, and
-    // rows narrower than a vector or a vector and a few more.
+    // Output rows x columns: every block width with and without a tail,
+    // rows narrower than a vector or a vector and a few more, and rows in
+    // several bands.
     const struct {
       unsigned rows, cols;
-    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61}, {6, 52}, {5, 2}, {3, 7}};
+    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61}, {6, 52}, {5, 2}, {3, 7}, {1, 12}, {131, 10}};
     for (auto [out_rows, out_cols] : shapes) {
       const unsigned size = M - 1 + out_rows, width = M - 1 + out_cols;
       MAT* image = random_matrix(size, width, size);
