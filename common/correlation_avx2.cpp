@@ -374,9 +374,10 @@ inline void correlate_columns(const LaneUnit& unit, unsigned int fm, unsigned in
 // store nothing, as do the first four steps' unfinished rows above the band.
 //
 // The passes take the outputs in row-major order, which no strip finishes
-// alone: the first pass runs a band behind, over the rows complete before the band,
-// and takes a share of them after each step, as the previous unit's second
-// pass does of its outputs; both sums stay in registers through the strip.
+// alone: the first pass runs a band behind, over the rows complete before
+// the band, and takes a share of them after each step, as the previous
+// unit's second pass does of its outputs; both sums stay in registers
+// through the strip.
 struct StripPasses {
   double sum;           // this unit's first pass
   const double* first;  // its next output
