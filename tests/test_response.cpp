@@ -82,7 +82,7 @@ TEST(image_response, FastEqualsPlainBitForBit) {
   TempDir dir;
   const struct {
     int M, F;
-  } banks[] = {{3, 7}, {5, 4}, {7, 1}, {5, 2}, {5, 5}, {13, 3}, {13, 9}, {15, 8}, {31, 6}};
+  } banks[] = {{3, 7}, {4, 2}, {5, 4}, {7, 1}, {5, 2}, {5, 5}, {13, 3}, {13, 9}, {15, 8}, {31, 6}};
   for (auto [M, F] : banks) {
     std::vector<Kernel> kernels;
     std::mt19937 g(M);
@@ -97,11 +97,13 @@ TEST(image_response, FastEqualsPlainBitForBit) {
     Filters bank((dir / "bank.dat").c_str());
     bank.normalise();
     // Output rows x columns: every block width with and without a tail,
-    // rows narrower than a vector or a vector and a few more, and rows in
-    // several bands.
+    // rows narrower than a vector or a vector and a few more, rows in
+    // several bands, and whole quads of rows by whole blocks of columns
+    // (nothing overlapping).
     const struct {
       unsigned rows, cols;
-    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61}, {6, 52}, {5, 2}, {3, 7}, {1, 12}, {131, 10}};
+    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61},  {6, 52},
+                  {5, 2}, {3, 7}, {1, 12},  {131, 10}, {8, 16}};
     for (auto [out_rows, out_cols] : shapes) {
       const unsigned size = M - 1 + out_rows, width = M - 1 + out_cols;
       MAT* image = random_matrix(size, width, size);
