@@ -372,7 +372,7 @@ __attribute__((always_inline)) inline void quad_step(QuadSums& q, const double* 
 // saves are 6 of a block's fm + 3; a step that straddles two blocks loads
 // twice the image vectors and runs at about 85% of a full one, and the
 // edges it replaces run partly beside the neighbouring blocks' full steps.
-// Measured (bench_kernels, one to three kernels): 7 x 7 5% to 12% faster,
+// Measured (bench_kernels, one to three kernels): 7 x 7 5% to 14% faster,
 // 13 x 13 and 15 x 15 0% to 7%, 31 x 31 3% to 5% slower up to 256 x 256.
 // So the pipeline takes the kernels whose edge steps are at least a
 // quarter of a block's.
