@@ -98,11 +98,13 @@ TEST(image_response, FastEqualsPlainBitForBit) {
     bank.normalise();
     // Output rows x columns: every block width with and without a tail,
     // rows narrower than a vector or a vector and a few more, rows in
-    // several bands, and whole quads of rows by whole blocks of columns
-    // (nothing overlapping).
+    // several bands, rows ending one to seven columns past a block of eight
+    // (edge strips of every width, blocks of several heights down them),
+    // and whole quads of rows by whole blocks of columns (nothing
+    // overlapping).
     const struct {
       unsigned rows, cols;
-    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61},  {6, 52},
+    } shapes[] = {{1, 6}, {4, 9}, {18, 23}, {40, 61},  {6, 52}, {21, 27},
                   {5, 2}, {3, 7}, {1, 12},  {131, 10}, {8, 16}};
     for (auto [out_rows, out_cols] : shapes) {
       const unsigned size = M - 1 + out_rows, width = M - 1 + out_cols;
