@@ -125,7 +125,7 @@ u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
   coefficients.resize((static_cast<size_t>(groups) * 4 + left) * size);
   // The left-over kernels first, so that the last second pass, which runs
   // alone, is a group's. (The other order, a lone kernel's pass last, summed
-  // in runs, was measured: 1% to 3% faster up to 256 x 256, 2% to 6% slower
+  // in runs, was measured: at most 3% faster up to 256 x 256, 2% to 6% slower
   // on 1024 x 1024, and for 5 x 5 it costs the strips.)
   std::vector<LaneUnit> units(left + groups);
   for (u_int b = 0; b < left; b++) {
