@@ -1,9 +1,11 @@
 #include "atomic_output.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -11,12 +13,35 @@
 
 namespace {
 
+// The descriptor a path names as the system's aliases do ("/dev/stdout",
+// "/dev/fd/3", "/proc/self/fd/3"), or -1.
+int descriptor_named(const std::string& path) {
+  if (path == "/dev/stdin") return 0;
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const size_t n = std::strlen(prefix);
+    if (path.compare(0, n, prefix) != 0 || path.size() == n || path.size() > n + 9) continue;
+    int fd = 0;
+    for (size_t k = n; k < path.size(); k++) {
+      if (path[k] < '0' || path[k] > '9') return -1;
+      fd = fd * 10 + (path[k] - '0');
+    }
+    return fd;
+  }
+  return -1;
+}
+
 // The file `path` finally names: every symbolic link of a chain is followed,
 // a relative link from its own folder. The result is not a link; it need not
-// exist. False with errno ELOOP for a chain of more than 40 links.
-bool follow_links(const std::string& path, std::string* out) {
+// exist. False with errno ELOOP for a chain of more than 40 links. When a
+// link of the chain is one of the process's descriptors (descriptor_named),
+// *fd receives it and the walk stops there.
+bool follow_links(const std::string& path, std::string* out, int* fd) {
   std::string at = path;
+  *fd = -1;
   for (int hops = 0;; ++hops) {
+    if ((*fd = descriptor_named(at)) >= 0) break;
     struct stat st;
     if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
     if (hops == 40) {
@@ -50,8 +75,27 @@ mode_t mode_for(const std::string& file) {
 }  // namespace
 
 AtomicOutput::AtomicOutput(const std::string& target) : target_(target) {
-  if (!follow_links(target_, &final_))
+  int descriptor = -1;
+  if (!follow_links(target_, &final_, &descriptor))
     data_error(target_, 0, "cannot write the file", std::strerror(errno));
+  // A descriptor of the process, or a file that is not a regular one (a
+  // device, a FIFO, a terminal), is written in place: renaming over it would
+  // replace a device node or a pipe's name with a regular file.
+  struct stat st;
+  const bool exists = descriptor < 0 && stat(final_.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode))
+    data_error(target_, 0, "cannot write the file", std::strerror(EISDIR));
+  if (descriptor >= 0 || (exists && !S_ISREG(st.st_mode))) {
+    const int fd = descriptor >= 0 ? fcntl(descriptor, F_DUPFD_CLOEXEC, 3)
+                                   : open(final_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 || !(stream_ = fdopen(fd, "w"))) {
+      const int e = errno;
+      if (fd >= 0) close(fd);
+      data_error(target_, 0, "cannot write the file", std::strerror(e));
+    }
+    in_place_ = true;
+    return;
+  }
   temp_ = final_ + ".tmp.XXXXXX";
   int fd = mkstemp(&temp_[0]);
   if (fd < 0) data_error(target_, 0, "cannot write the file", std::strerror(errno));
@@ -67,14 +111,15 @@ AtomicOutput::AtomicOutput(const std::string& target) : target_(target) {
 AtomicOutput::~AtomicOutput() {
   if (!done_) {
     if (stream_) std::fclose(stream_);
-    unlink(temp_.c_str());
+    if (!in_place_) unlink(temp_.c_str());
   }
 }
 
 void AtomicOutput::commit() {
   bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_);
   int e = ok ? 0 : (errno ? errno : EIO);
-  if (ok && fsync(fileno(stream_)) != 0) {
+  // (A device or a pipe has nothing to sync, and nothing to rename.)
+  if (ok && !in_place_ && fsync(fileno(stream_)) != 0) {
     ok = false;
     e = errno;
   }
@@ -84,13 +129,13 @@ void AtomicOutput::commit() {
     ok = false;
     e = errno;
   }
-  if (ok && std::rename(temp_.c_str(), final_.c_str()) != 0) {
+  if (ok && !in_place_ && std::rename(temp_.c_str(), final_.c_str()) != 0) {
     ok = false;
     e = errno;
   }
   done_ = true;
   if (!ok) {
-    unlink(temp_.c_str());
+    if (!in_place_) unlink(temp_.c_str());
     data_error(target_, 0, "cannot write the file", std::strerror(e));
   }
 }

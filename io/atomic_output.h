@@ -12,6 +12,13 @@
 // keeps the permission bits of the file it replaces; a new file gets 0666
 // less the umask, as any file a program creates.
 //
+// A target that is not a regular file is written in place, with no
+// temporary file and no rename: a device, a FIFO or a terminal (the file at
+// the end of its links), and a name of one of the process's open
+// descriptors ("/dev/stdout", "/dev/stderr", "/dev/fd/N", "/proc/self/fd/N"),
+// which is written through that descriptor. Such a target sees the data as
+// it is written; nothing of it is atomic. A folder is refused.
+//
 // A writer killed (by any signal) or stopped by a crash or a power cut before
 // commit() leaves its temporary file behind, named "<file>.tmp.XXXXXX" (the
 // final file's name, ".tmp." and six random letters and digits). The target
@@ -47,6 +54,7 @@ class AtomicOutput {
   std::string temp_;
   FILE* stream_ = nullptr;
   bool done_ = false;
+  bool in_place_ = false;  // written straight into a device, FIFO or descriptor
 };
 
 // Writes `data` as the whole content of `path` through an AtomicOutput.

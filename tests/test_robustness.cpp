@@ -1,6 +1,9 @@
-// Outputs survive kills, and numbers do not depend on the user's locale.
+// Outputs survive kills and are never put in place of a device or a FIFO,
+// and numbers do not depend on the user's locale.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -118,4 +121,90 @@ TEST(Locale, NumbersAreTheSameUnderACommaDecimalLocale) {
   EXPECT_EQ(dir_de.status, 0) << dir_de.err;
   EXPECT_EQ(dir_c.out, dir_de.out);
   EXPECT_NE(dir_c.out.find("."), std::string::npos);
+}
+
+TEST(Outputs, DevicesFifosAndDescriptorsAreWrittenInPlace) {
+  TempDir dir;
+  Workspace w = make_workspace(dir.path(), {"aaa", "aab"}, {0, 1}, 2, 24, 2);
+  write_bank(w.work + "/filters.dat", test_kernels(4, 5));
+  const std::string manifest = w.root + "/data/manifest.csv";
+  write_file(manifest, [] {
+    std::string text = "surface,set,image,slant,tilt\n";
+    for (const char* name : {"aaa", "aab"})
+      for (int set : {0, 1})
+        for (int tilt = 0; tilt < 360; tilt += 30)
+          text += std::string(name) + "," + std::to_string(set) + "," + name + "/" + name +
+                  std::to_string(set) + "/" + name + "_45_" + std::to_string(tilt) + ".pgm,45," +
+                  std::to_string(tilt) + "\n";
+    return text;
+  }());
+  const std::vector<std::vector<std::string>> commands = {
+      {"build_database", "--manifest", manifest},
+      {"classify_images", "--manifest", manifest, "--database", "db.dat", "--sets", "1"},
+      {"estimate_light", "--manifest", manifest, "--model-set", "0", "--test-set", "1"},
+  };
+  ASSERT_EQ(
+      run({program("build_database"), "--manifest", manifest, "--output", "db.dat"}, w.work).status,
+      0);
+  for (const auto& command : commands) {
+    SCOPED_TRACE(command[0]);
+    std::vector<std::string> argv = command;
+    argv[0] = program(argv[0]);
+    const RunResult to_file = run(
+        [&] {
+          auto a = argv;
+          a.insert(a.end(), {"--output", "file.out"});
+          return a;
+        }(),
+        w.work);
+    ASSERT_EQ(to_file.status, 0) << to_file.err;
+    const std::string expected = read_file(w.work + "/file.out");
+
+    // Standard output named as a file: the text reaches the pipe.
+    auto to = [&](const std::string& target) {
+      auto a = argv;
+      a.insert(a.end(), {"--output", target});
+      return run(a, w.work);
+    };
+    const RunResult out = to("/dev/stdout");
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.out, expected);
+
+    // A FIFO stays a FIFO, and its reader gets the text.
+    const std::string fifo = w.work + "/pipe";
+    std::remove(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string received;
+    std::thread reader([&] { received = read_file(fifo); });
+    const RunResult through = to(fifo);
+    // (A refusal is the last line: build_database reports progress first.)
+    auto refused = [](const RunResult& r, const std::string& text) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.out, "");
+      EXPECT_EQ(r.err.substr(r.err.rfind('\n', r.err.size() - 2) + 1), text + "\n");
+    };
+    reader.join();
+    EXPECT_EQ(through.status, 0) << through.err;
+    EXPECT_EQ(received, expected);
+    struct stat st;
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    // Device nodes of the test's own (root only): a null device takes the
+    // text, a full one refuses it with the reason; both stay devices.
+    for (const auto& device : {std::make_pair("null", 3), std::make_pair("full", 7)}) {
+      const std::string node = w.work + "/" + device.first;
+      std::remove(node.c_str());
+      if (mknod(node.c_str(), S_IFCHR | 0666, makedev(1, device.second)) != 0) continue;
+      const RunResult r = to(node);
+      if (device.second == 3)
+        EXPECT_EQ(r.status, 0) << r.err;
+      else
+        refused(r, node + ": cannot write the file (No space left on device)");
+      ASSERT_EQ(lstat(node.c_str(), &st), 0);
+      EXPECT_TRUE(S_ISCHR(st.st_mode));
+    }
+    // A folder is refused.
+    refused(to(w.work), w.work + ": cannot write the file (Is a directory)");
+  }
 }
