@@ -81,6 +81,9 @@ bool parse_cli(const CliSpec& spec, int argc, char** argv, CliArgs* args) {
     if (c == 'h') return false;
     if (c == ':') throw UsageError(arg + " needs a value");
     if (c == '?') throw UsageError("unknown argument \"" + arg + "\"");
+    // An option given twice would silently keep one of its values.
+    if (args->values_.count(table[index].name))
+      throw UsageError("--" + std::string(table[index].name) + " is given twice");
     args->values_[table[index].name] = optarg ? optarg : "";
     args->given.emplace_back(table[index].name, optarg ? optarg : "");
     index = -1;

@@ -5,6 +5,7 @@
 //  - options are GNU long options, read with getopt_long: "--name value" and
 //    "--name=value" are the same; "-h" and "--help" print the usage to
 //    standard output and end the tool with status 0;
+//  - an option may be given once (a second one is a wrong command line);
 //  - a wrong command line prints "<program>: <reason>" and then the usage to
 //    standard error and ends the tool with status 2 (kExitUsage);
 //  - every tool's body is a function that takes the parsed arguments, so a
@@ -56,7 +57,7 @@ class CliArgs {
  public:
   // True when the option was given (a flag, or an option with a value).
   bool has(const std::string& name) const { return values_.count(name) != 0; }
-  // The option's value (the last one given), or `fallback`.
+  // The option's value, or `fallback`.
   std::string text(const std::string& name, const std::string& fallback = "") const;
   // The option's value as a whole number in [lo, hi], or `fallback` when it
   // was not given; a value that is not such a number raises a UsageError.

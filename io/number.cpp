@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -20,17 +21,24 @@ std::vector<std::string> split_text(const std::string& s, char sep) {
 }
 
 bool parse_long(const std::string& s, long lo, long hi, long* out) {
-  if (s.empty() || s.size() > 19) return false;
-  std::size_t k = s[0] == '-' ? 1 : 0;
-  if (k == s.size()) return false;
-  long v = 0;
-  for (; k < s.size(); ++k) {
+  // Digits with an optional '-', of any length: the magnitude is accumulated
+  // with a check before every step, so that no number can overflow it.
+  const bool negative = !s.empty() && s[0] == '-';
+  const std::size_t first = negative ? 1 : 0;
+  if (s.size() == first) return false;
+  const unsigned long long limit = negative ? static_cast<unsigned long long>(LONG_MAX) + 1
+                                            : static_cast<unsigned long long>(LONG_MAX);
+  unsigned long long v = 0;
+  for (std::size_t k = first; k < s.size(); ++k) {
     if (s[k] < '0' || s[k] > '9') return false;
-    v = v * 10 + (s[k] - '0');  // at most 18 digits: no overflow
+    const unsigned d = static_cast<unsigned>(s[k] - '0');
+    if (v > (limit - d) / 10) return false;
+    v = v * 10 + d;
   }
-  if (s[0] == '-') v = -v;
-  if (v < lo || v > hi) return false;
-  *out = v;
+  // (-v fits a long: v is at most LONG_MAX + 1.)
+  const long value = negative ? static_cast<long>(0 - v) : static_cast<long>(v);
+  if (value < lo || value > hi) return false;
+  *out = value;
   return true;
 }
 

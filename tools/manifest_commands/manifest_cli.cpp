@@ -22,12 +22,18 @@ bool parse_space(const std::string& text, SpaceOption* space, std::string* why) 
                       parse_long(v[6], 1, 100000, &s.magnitudes);
   const bool ranges = parse_double(v[1], -90, 90, &s.elevation_from) &&
                       parse_double(v[2], -90, 90, &s.elevation_to) &&
-                      parse_double(v[4], 1e-300, 1e300, &s.magnitude_from) &&
-                      parse_double(v[5], 1e-300, 1e300, &s.magnitude_to);
+                      parse_double(v[4], kMinLightLength, kMaxLightLength, &s.magnitude_from) &&
+                      parse_double(v[5], kMinLightLength, kMaxLightLength, &s.magnitude_to);
   if (!counts || !ranges) {
     *why = "--space \"" + text +
            "\": counts are whole numbers from 1 to 100000, elevations degrees from -90 to 90, "
-           "magnitudes above 0";
+           "magnitudes from " +
+           format_g(kMinLightLength) + " to " + format_g(kMaxLightLength);
+    return false;
+  }
+  if (s.elevation_from > s.elevation_to || s.magnitude_from > s.magnitude_to) {
+    *why = "--space \"" + text +
+           "\": a range runs from its lower end to its upper one (E0 <= E1, " + "M0 <= M1)";
     return false;
   }
   if (static_cast<double>(s.tilts) * s.elevations * s.magnitudes > 1e7) {
@@ -66,11 +72,7 @@ void keep_surface(Manifest* manifest, long surface) {
                "--surface " + std::to_string(surface) + ": the manifest has " +
                    std::to_string(manifest->surfaces.size()) + " surfaces, numbered from 0");
   const std::string name = manifest->surfaces[static_cast<size_t>(surface)];
-  std::vector<ManifestImage> kept;
-  for (const ManifestImage& image : manifest->images)
-    if (image.surface == name) kept.push_back(image);
-  manifest->images.swap(kept);
-  manifest->surfaces.assign(1, name);
+  manifest->keep_only(name);
 }
 
 std::vector<CliOption> shared_options() {

@@ -30,7 +30,10 @@ struct SpaceOption {
 
 // Parses "T,E0,E1,E,M0,M1,M" (--space). False, with the reason, when it is
 // not seven values, a count is not from 1 to 100000, an angle not from -90
-// to 90, a magnitude not above 0, or there are over 10 million vectors.
+// to 90, a magnitude not from kMinLightLength to kMaxLightLength
+// (manifest.h), a range reversed (E0 above E1, M0 above M1), or there are
+// over 10 million vectors. The sample k of a range [A, B) of N is
+// A + k (B - A) / N: B itself is never sampled.
 bool parse_space(const std::string& text, SpaceOption* space, std::string* why);
 
 // The space of the option, built with the degrees turned into radians as
