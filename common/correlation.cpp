@@ -7,9 +7,9 @@
 
 void check_kernel_fits(const MAT* kernel, const MAT* image, const char* what) {
   if (kernel->m > image->m || kernel->n > image->n)
-    data_error_text("Filter kernel of " + std::to_string(kernel->m) + "x" +
-                    std::to_string(kernel->n) + " is larger than the " + what + " of " +
-                    std::to_string(image->m) + "x" + std::to_string(image->n));
+    data_error_text("Filter kernel of " + std::to_string(kernel->n) + "x" +
+                    std::to_string(kernel->m) + " is larger than the " + what + " of " +
+                    std::to_string(image->n) + "x" + std::to_string(image->m));
 }
 
 bool have_avx2() {

@@ -20,7 +20,8 @@
 #include "meschach.h"
 
 // Raises a DataError when the kernel is larger than the matrix in either
-// direction; `what` names the matrix for the message.
+// direction; `what` names the matrix for the message, which gives sizes as
+// width x height, as every message of the project does.
 void check_kernel_fits(const MAT* kernel, const MAT* image, const char* what);
 
 // Writes r(i, j) for the whole valid region into out[i * (in - fn + 1) + j].

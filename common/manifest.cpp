@@ -4,13 +4,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
-#include <set>
-#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "csv.h"
 #include "data_error.h"
+#include "number.h"
 #include "owners.h"
 #include "response.h"
 #include "surface.h"
@@ -24,15 +26,12 @@ std::string trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// A finite number written in full (spaces around it allowed).
+// A finite number in decimal notation (spaces around it allowed), as the
+// command lines take numbers.
 bool parse_number(const std::string& text, double* value) {
   const std::string t = trimmed(text);
-  if (t.empty() || t.find('\0') != std::string::npos) return false;
-  char* end;
-  const double v = std::strtod(t.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(v)) return false;
-  *value = v;
-  return true;
+  return parse_double(t, -std::numeric_limits<double>::max(), std::numeric_limits<double>::max(),
+                      value);
 }
 
 // A whole number of at least 0 that fits an unsigned int.
@@ -49,7 +48,13 @@ bool parse_set(const std::string& text, unsigned int* value) {
   return true;
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+// A text that tells (surface, set) pairs apart: a surface name holds no
+// NUL byte.
+std::string set_key(const std::string& surface, unsigned int set) {
+  return surface + '\0' + std::to_string(set) + '\0';
+}
+
+std::string quoted(const std::string& text) { return "\"" + printable(text) + "\""; }
 
 struct FileCloser {
   void operator()(FILE* f) const { std::fclose(f); }
@@ -78,7 +83,13 @@ void angles_of_light(const double L[3], double* slant, double* tilt) {
 Manifest::Manifest(const std::string& f) : file(f) {
   std::unique_ptr<FILE, FileCloser> stream(std::fopen(file.c_str(), "rb"));
   if (!stream) data_error(file, 0, "cannot open the manifest", std::strerror(errno));
-  CsvReader csv(stream.get(), file);
+  read(stream.get());
+}
+
+Manifest::Manifest(std::FILE* stream, const std::string& f) : file(f) { read(stream); }
+
+void Manifest::read(std::FILE* stream) {
+  CsvReader csv(stream, file);
   std::vector<std::string> header;
   if (!csv.next(header))
     data_error(file, 0, "the manifest is empty", "its first line names the columns");
@@ -108,8 +119,9 @@ Manifest::Manifest(const std::string& f) : file(f) {
 
   const std::string folder =
       file.find('/') == std::string::npos ? "" : file.substr(0, file.rfind('/') + 1);
-  std::map<std::tuple<std::string, unsigned int, std::string>, long> seen;
-  std::set<std::string> named;
+  // (Hashed: a manifest may list millions of images.)
+  std::unordered_map<std::string, long> seen;  // set_key(surface, set) + image -> line
+  std::unordered_set<std::string> named;
   std::vector<std::string> fields;
   while (csv.next(fields)) {
     const long line = csv.line();
@@ -142,6 +154,9 @@ Manifest::Manifest(const std::string& f) : file(f) {
       if (!(image.slant >= 0 && image.slant < 90))
         fail(line, "the slant " + quoted(fields[column("slant")]) + " is outside [0, 90)");
       light_of_angles(image.slant, image.tilt, image.light);
+      if (!(std::isfinite(image.light[0]) && std::isfinite(image.light[1])))
+        fail(line, "the tilt " + quoted(fields[column("tilt")]) + " gives no light vector",
+             "its radians are not a finite number");
     } else {
       const char* const names[3] = {"x", "y", "z"};
       for (int c = 0; c < 3; c++) {
@@ -151,13 +166,16 @@ Manifest::Manifest(const std::string& f) : file(f) {
       }
       if (image.light[0] == 0 && image.light[1] == 0 && image.light[2] == 0)
         fail(line, "the light vector is zero");
+      const double length = std::hypot(std::hypot(image.light[0], image.light[1]), image.light[2]);
+      if (!(length >= kMinLightLength && length <= kMaxLightLength))
+        fail(line, "the light vector's length " + format_g(length) + " is outside [" +
+                       format_g(kMinLightLength) + ", " + format_g(kMaxLightLength) + "]");
       angles_of_light(image.light, &image.slant, &image.tilt);
       if (!(image.slant < 90))
         fail(line, "the light vector's slant " + csv_number(image.slant) +
                        " is outside [0, 90) (z must be above 0)");
     }
-    const auto key = std::make_tuple(image.surface, image.set, image.image);
-    const auto first = seen.emplace(key, line);
+    const auto first = seen.emplace(set_key(image.surface, image.set) + image.image, line);
     if (!first.second)
       fail(line,
            "surface " + quoted(image.surface) + ", set " + std::to_string(image.set) + ", image " +
@@ -167,13 +185,27 @@ Manifest::Manifest(const std::string& f) : file(f) {
     images.push_back(std::move(image));
   }
   if (images.empty()) data_error(file, 0, "the manifest lists no image");
+  index();
+}
+
+void Manifest::index() {
+  sets_.clear();
+  for (size_t k = 0; k < images.size(); k++)
+    sets_[set_key(images[k].surface, images[k].set)].push_back(k);
 }
 
 std::vector<size_t> Manifest::set_of(const std::string& surface, unsigned int q) const {
-  std::vector<size_t> set;
-  for (size_t k = 0; k < images.size(); k++)
-    if (images[k].set == q && images[k].surface == surface) set.push_back(k);
-  return set;
+  const auto found = sets_.find(set_key(surface, q));
+  return found == sets_.end() ? std::vector<size_t>() : found->second;
+}
+
+void Manifest::keep_only(const std::string& surface) {
+  std::vector<ManifestImage> kept;
+  for (ManifestImage& image : images)
+    if (image.surface == surface) kept.push_back(std::move(image));
+  images.swap(kept);
+  surfaces.assign(1, surface);
+  index();
 }
 
 void Manifest::fail(long line, const std::string& message, const std::string& detail) const {

@@ -9,20 +9,31 @@
 //    characters, not beginning with a digit, no line break);
 //  - set: its image set, a whole number of at least 0;
 //  - image: the image file, relative to the manifest's folder (or absolute);
-//  - slant in [0, 90) and tilt, any number; or x, y, z, whose slant must lie
-//    in [0, 90) as well.
+//  - slant in [0, 90) and tilt, any finite number (decimal notation); or x,
+//    y, z, whose slant must lie in [0, 90) as well and whose length must lie
+//    in [kMinLightLength, kMaxLightLength].
 // A (surface, set, image) may appear once. Empty lines are skipped.
 // Surfaces are ordered by their first appearance in the manifest. Every
 // error names the manifest and its line.
 #ifndef TI_MANIFEST_H
 #define TI_MANIFEST_H
 
+#include <cstdio>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "class.h"
 #include "image.h"
+
+// The lengths a light vector given as x, y, z may have, and the magnitudes a
+// sampled light space may have: the model's predictions are quadratic in
+// the light, and beyond these bounds their squares would leave the range in
+// which they can be compared with measured variances (overflow to infinity,
+// or underflow to 0 for every sampled vector alike).
+constexpr double kMinLightLength = 1e-6;
+constexpr double kMaxLightLength = 1e6;
 
 struct ManifestImage {
   std::string surface;
@@ -43,16 +54,28 @@ class Manifest {
   std::vector<std::string> surfaces;  // in order of first appearance
 
   // Reads and checks the whole manifest; raises a DataError on the first
-  // fault.
+  // fault (a file the system cannot read with its reason).
   explicit Manifest(const std::string& file);
+  // The same from an open stream, the manifest's text; `file` names it in
+  // messages and gives the folder image paths are relative to.
+  Manifest(std::FILE* stream, const std::string& file);
 
   // The indices into `images` of the images of `surface` in set q, in the
-  // manifest's order.
+  // manifest's order (found in an index, not by a search of the images).
   std::vector<size_t> set_of(const std::string& surface, unsigned int q) const;
+
+  // Keeps only the images of `surface`, which must be one of `surfaces`.
+  void keep_only(const std::string& surface);
 
   // Raises a DataError naming the manifest and `line`.
   [[noreturn]] void fail(long line, const std::string& message,
                          const std::string& detail = "") const;
+
+ private:
+  void read(std::FILE* stream);
+  void index();
+  // (surface, set) -> the indices of its images, in the manifest's order.
+  std::unordered_map<std::string, std::vector<size_t>> sets_;
 };
 
 // The light vector of slant s and tilt t in degrees, made exactly as the

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "correlation.h"
@@ -70,6 +72,20 @@ std::string zero_spread_text(const Filters* bank, int f) {
   return "filter " + std::to_string(f) + " \"" + filter_name(bank, static_cast<u_int>(f)) +
          "\": sigma is 0, so every distance to the model would be infinite or not a number";
 }
+std::vector<std::string> spreads_stored_as_zero(const VEC* sigma, const Filters* bank) {
+  std::vector<std::string> found;
+  for (unsigned int f = 0; f < sigma->dim; f++) {
+    char text[64], value[64];
+    std::snprintf(text, sizeof text, "%0.6lf", sigma->ve[f]);
+    if (std::strtod(text, nullptr) == 0.0) {
+      std::snprintf(value, sizeof value, "%g", sigma->ve[f]);
+      found.push_back("filter " + std::to_string(f) + " (" + filter_name(bank, f) + "): sigma " +
+                      value + " is written as " + text);
+    }
+  }
+  return found;
+}
+
 #ifndef TI_PLAIN_KERNELS
 namespace {
 

@@ -9,6 +9,7 @@
 #define TI_PARAMETERS_H
 
 #include <string>
+#include <vector>
 
 #include "class.h"
 
@@ -34,5 +35,13 @@ int zero_spread(const VEC* sigma);
 
 // The text that says so, for messages: "filter <f> "<name>": sigma is 0 ...".
 std::string zero_spread_text(const Filters* bank, int f);
+
+// The filters whose sigma a database file stores as 0 (its six decimals,
+// "%0.6lf", write 0.000000: sigma below 5e-7), each described as
+// "filter <f> (<name>): sigma <value> is written as <text>". A model with
+// such a spread has no usable fit: every distance to it, read back from the
+// file, is infinite or not a number, and in memory it weights its filters
+// by spreads that are rounding noise.
+std::vector<std::string> spreads_stored_as_zero(const VEC* sigma, const Filters* bank);
 
 #endif

@@ -69,8 +69,8 @@ void TrainingSet::check_bank(const Filters* fltrs) const {
       data_error(fltrs->source, 0,
                  "filter " + std::to_string(k) + " \"" + filter_name(fltrs, k) + "\" of " +
                      std::to_string(kernel->n) + "x" + std::to_string(kernel->m) +
-                     " is larger than the image " + source + " of " + std::to_string(n) + "x" +
-                     std::to_string(m));
+                     " is larger than the image" + (source.empty() ? "s" : " " + source) + " of " +
+                     std::to_string(n) + "x" + std::to_string(m));
   }
 }
 

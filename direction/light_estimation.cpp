@@ -5,8 +5,10 @@
 #include <mutex>
 #include <string>
 
+#include "data_error.h"
 #include "illumination.h"
 #include "owners.h"
+#include "parameters.h"
 
 std::vector<LightEstimate> estimate_manifest_lights(const Manifest& manifest,
                                                     unsigned int model_set, unsigned int test_set,
@@ -41,6 +43,17 @@ std::vector<LightEstimate> estimate_manifest_lights(const Manifest& manifest,
   std::vector<std::unique_ptr<ClassSurface>> models(surfaces.size());
   parallel_for(surfaces.size(), jobs, [&](size_t k) {
     models[k].reset(manifest_model(manifest, surfaces[k], model_set, bank, options));
+    // A model whose fit has no spread weights its filters by rounding noise:
+    // refused, as build_database refuses to store one.
+    const std::vector<std::string> zeros = spreads_stored_as_zero(models[k]->sigma, bank);
+    if (!zeros.empty()) {
+      const ManifestImage& first = manifest.images[manifest.set_of(surfaces[k], model_set).at(0)];
+      manifest.fail(first.line,
+                    "surface \"" + printable(surfaces[k]) + "\", set " + std::to_string(model_set) +
+                        " cannot give a model: " + zeros[0] +
+                        " in a database, so the model's fit has no spread",
+                    zeros.size() > 1 ? std::to_string(zeros.size()) + " such spreads in all" : "");
+    }
     std::lock_guard<std::mutex> lock(reporting);
     progress("models", ++done, surfaces.size());
   });

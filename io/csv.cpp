@@ -1,14 +1,23 @@
 #include "csv.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 
 #include "data_error.h"
 #include "text_line.h"
 
+int CsvReader::get() {
+  const int c = getc_unlocked(stream_);  // (one reader per stream)
+  // The end of the file only where the file ends: a read error (a folder,
+  // an I/O error part way) is reported, never taken for the end.
+  if (c == EOF && std::ferror(stream_)) read_error(file_, errno ? errno : EIO);
+  return c;
+}
+
 bool CsvReader::next(std::vector<std::string>& fields) {
   fields.clear();
-  int c = std::getc(stream_);
+  int c = get();
   if (c == EOF) return false;
   record_line_ = line_;
   std::string field;
@@ -22,11 +31,11 @@ bool CsvReader::next(std::vector<std::string>& fields) {
     started_ = true;
     // A byte-order mark; bytes that only begin like one are text.
     if (c == 0xEF) {
-      c = std::getc(stream_);
+      c = get();
       if (c == 0xBB) {
-        c = std::getc(stream_);
+        c = get();
         if (c == 0xBF) {
-          c = std::getc(stream_);
+          c = get();
         } else {
           grow(0xEF);
           grow(0xBB);
@@ -39,10 +48,10 @@ bool CsvReader::next(std::vector<std::string>& fields) {
   for (;;) {
     if (c == '"' && field.empty()) {
       for (;;) {
-        c = std::getc(stream_);
+        c = get();
         if (c == EOF) fail("a quoted field is not closed at the end of the file");
         if (c == '"') {
-          c = std::getc(stream_);
+          c = get();
           if (c != '"') break;
         } else if (c == '\n') {
           ++line_;
@@ -50,7 +59,7 @@ bool CsvReader::next(std::vector<std::string>& fields) {
         grow(c);
       }
       if (c == '\r') {
-        c = std::getc(stream_);
+        c = get();
         if (c != '\n') fail("a carriage return follows a closing quote");
       }
       if (c != ',' && c != '\n' && c != EOF) fail("text follows a closing quote");
@@ -58,13 +67,13 @@ bool CsvReader::next(std::vector<std::string>& fields) {
       while (c != ',' && c != '\n' && c != EOF) {
         if (c == '"') fail("a quote inside a field that does not begin with one");
         if (c == '\r') {
-          c = std::getc(stream_);
+          c = get();
           if (c == '\n') break;
           grow('\r');
           continue;
         }
         grow(c);
-        c = std::getc(stream_);
+        c = get();
       }
     }
     fields.push_back(field);
@@ -72,7 +81,7 @@ bool CsvReader::next(std::vector<std::string>& fields) {
     if (c == '\n') ++line_;
     if (c != ',') return true;
     ++bytes;
-    c = std::getc(stream_);
+    c = get();
   }
 }
 

@@ -22,7 +22,8 @@ class CsvReader {
   // open at the end of the file, text after a closing quote, a quote inside
   // a field that does not begin with one, or a record longer than
   // kMaxTextLine (text_line.h) raises a DataError naming the file and line.
-  // An empty line is a record of one empty field.
+  // An empty line is a record of one empty field. A file the system cannot
+  // read (a folder, an I/O error) raises a DataError with its reason.
   bool next(std::vector<std::string>& fields);
 
   // The line on which the last record read begins (1 for the first line).
@@ -33,6 +34,7 @@ class CsvReader {
   [[noreturn]] void fail(const std::string& message, const std::string& detail = "") const;
 
  private:
+  int get();  // the next byte, or EOF at the end of the file
   std::FILE* stream_;
   std::string file_;
   long line_ = 1;  // the line the next byte belongs to

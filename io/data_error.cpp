@@ -25,4 +25,22 @@ void read_error(const std::string& file, int err) {
   data_error(file, 0, "cannot read the file", std::strerror(err));
 }
 
+std::string printable(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      out += c;
+    } else if (c == '\0' || c == '\n' || c == '\r' || c == '\t') {
+      out += c == '\0' ? "\\0" : c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+    } else {
+      const char* digits = "0123456789abcdef";
+      out += "\\x";
+      out += digits[u >> 4];
+      out += digits[u & 15];
+    }
+  }
+  return out;
+}
+
 void data_error_text(const std::string& text) { throw DataError(strip_line_break(text) + "\n"); }

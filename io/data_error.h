@@ -35,4 +35,10 @@ class DataError : public std::runtime_error {
 // has none): for messages that already name their file.
 [[noreturn]] void data_error_text(const std::string& text);
 
+// `text` as a message may show it: a control byte (a NUL, a line break, an
+// escape...) becomes "\0", "\n", "\r", "\t" or "\xNN", so that a name from
+// a file can never break the one line of a message or reach the terminal as
+// a control sequence.
+std::string printable(const std::string& text);
+
 #endif

@@ -187,6 +187,37 @@ TEST(BadInputs, CommandLines) {
        {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--space",
         "120,30,65,0,0.8,1.3,5"}},
       {"estimate_light", {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--model"}},
+      // Whole numbers of any length, magnitudes whose squares leave the
+      // doubles' range, reversed ranges, an option given twice.
+      {"classify_images",
+       {"--manifest", "m.csv", "--database", "d.dat", "--sets", "1", "--jobs",
+        "9999999999999999999"}},
+      {"classify_images",
+       {"--manifest", "m.csv", "--database", "d.dat", "--sets", "99999999999999999999999"}},
+      {"classify_images",
+       {"--manifest", "m.csv", "--database", "d.dat", "--sets", "1", "--surface",
+        "-9999999999999999999"}},
+      {"build_database", {"--manifest", "m.csv", "--set", "9999999999999999999"}},
+      {"estimate_light",
+       {"--manifest", "m.csv", "--model-set", "9223372036854775808", "--test-set", "1"}},
+      {"estimate_light",
+       {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--space",
+        "9999999999999999999,30,65,35,0.8,1.3,5"}},
+      {"classify_images",
+       {"--manifest", "m.csv", "--database", "d.dat", "--sets", "1", "--space",
+        "120,30,65,35,1e160,1e160,1"}},
+      {"estimate_light",
+       {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--space",
+        "120,30,65,35,1e-300,1,5"}},
+      {"estimate_light",
+       {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--space",
+        "120,65,30,35,0.8,1.3,5"}},
+      {"estimate_light",
+       {"--manifest", "m.csv", "--model-set", "0", "--test-set", "1", "--space",
+        "120,30,65,35,1.3,0.8,5"}},
+      {"classify_images",
+       {"--manifest", "m.csv", "--database", "d.dat", "--sets", "1", "--sets", "0"}},
+      {"build_database", {"--jobs", "1", "--jobs=2"}},
       {"estimate_light", {"--manifest"}},
       {"export_normals", {}},
       {"export_normals", {"aaa", "aab"}},
@@ -213,6 +244,10 @@ TEST(BadInputs, ManifestsNameTheirLine) {
     write_pgm(dir / ("a" + std::to_string(tilt) + ".pgm"), 16, 16, render(h, 16, 45, tilt, 2, 1));
   write_pgm(dir / "big.pgm", 20, 20, render(h, 20, 45, 0, 2, 1));
   write_file(dir / "garbage.png", std::string("\x89PNG\r\n\x1a\n", 8) + garbage(300, 7));
+  write_pgm(dir / "thin.pgm", 16, 1, std::vector<unsigned char>(16, 9));
+  for (int k = 0; k < 4; k++)
+    write_pgm(dir / ("flat" + std::to_string(k) + ".pgm"), 16, 16,
+              std::vector<unsigned char>(256, 100));
   write_bank(dir / "bank.dat", test_kernels(2, 3));
   const std::string header = "surface,set,image,slant,tilt\n";
   std::string good = header;
@@ -233,6 +268,12 @@ TEST(BadInputs, ManifestsNameTheirLine) {
     std::string message;  // what standard error holds
   };
   const std::string set0 = "s,0,a0.pgm,45,0\ns,0,a90.pgm,45,90\n";
+  std::string flat = header, unseen = header;
+  for (int set : {0, 1})
+    for (int tilt : {0, 90, 180, 270})
+      flat += "f," + std::to_string(set) + ",flat" + std::to_string(tilt / 90) + ".pgm,45," +
+              std::to_string(tilt) + "\n";
+  for (int k = 0; k < 100000; k++) unseen += "s" + std::to_string(k) + ",1,a0.pgm,45,0\n";
   const std::vector<Case> cases = {
       {"no such manifest", "classify", "", "m.csv: cannot open the manifest"},
       {"empty manifest", "classify", "\n", "m.csv:1: the header lacks the column \"surface\""},
@@ -276,6 +317,29 @@ TEST(BadInputs, ManifestsNameTheirLine) {
        "m.csv: the manifest lists no image of sets 1"},
       {"no model set", "build", header + "s,1,a0.pgm,45,0\n",
        "m.csv: the manifest lists no image of set 0"},
+      {"a tilt whose radians overflow", "estimate", good + "s,1,a0.pgm,45,1e308\n",
+       "m.csv:10: the tilt \"1e308\" gives no light vector"},
+      {"a light vector too long to square", "classify",
+       "surface,set,image,x,y,z\ns,1,a0.pgm,1e160,0,1e160\n",
+       "m.csv:2: the light vector's length 1.41421e+160 is outside [1e-06, 1e+06]"},
+      {"a light vector too short to square", "classify",
+       "surface,set,image,x,y,z\ns,1,a0.pgm,0,0,1e-300\n",
+       "m.csv:2: the light vector's length 1e-300 is outside [1e-06, 1e+06]"},
+      {"a hexadecimal slant", "classify", header + "s,1,a0.pgm,0x1.68p5,0\n",
+       "m.csv:2: the slant \"0x1.68p5\" is not a number"},
+      {"a NUL byte in the image field", "classify",
+       header + "s,1,a" + std::string(1, '\0') + ".pgm,45,0\n",
+       "m.csv:2: the image \"a\\0.pgm\" is not a file name"},
+      {"a kernel larger than the image", "classify", good + "s,1,thin.pgm,45,0\n",
+       "m.csv:10: cannot filter the image \"thin.pgm\" (Filter kernel of 3x3 is larger than the "
+       "image of 16x1)"},
+      {"a model of flat images, whose fit has no spread", "estimate", flat,
+       "m.csv:2: surface \"f\", set 0 cannot give a model: filter 0 (kernel 0): sigma 0 is "
+       "written as 0.000000"},
+      {"100000 lines, none of the model set", "build", unseen,
+       "m.csv: the manifest lists no image of set 0"},
+      {"a folder for the manifest", "classify", "<folder>",
+       "m.csv: cannot read the file (Is a directory)"},
   };
   const std::map<std::string, std::vector<std::string>> commands = {
       {"build", {"build_database", "--set", "0", "--output", "out.csv"}},
@@ -288,7 +352,10 @@ TEST(BadInputs, ManifestsNameTheirLine) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::remove((dir / "m.csv").c_str());
-    if (!c.manifest.empty()) write_file(dir / "m.csv", c.manifest);
+    if (c.manifest == "<folder>")
+      make_dirs(dir / "m.csv");
+    else if (!c.manifest.empty())
+      write_file(dir / "m.csv", c.manifest);
     std::vector<std::string> argv = commands.at(c.command);
     argv[0] = program(argv[0]);
     argv.insert(argv.end(), {"--manifest", dir / "m.csv", "--filters", "bank.dat"});

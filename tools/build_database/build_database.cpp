@@ -21,6 +21,7 @@
 #include "manifest.h"
 #include "number.h"
 #include "parallel.h"
+#include "parameters.h"
 #include "program.h"
 #include "read_write_database.h"
 #include "surface.h"
@@ -59,21 +60,12 @@ const CliSpec& spec() {
   return kSpec;
 }
 
-// The sigma elements of a model that the six-decimal file stores as zero:
-// every distance to such a model is infinite or not a number. Each is
-// described as "surface <name>, filter <f> (<kernel>): sigma <value> is
-// written as <text>".
+// The sigma elements of a model that the six-decimal file stores as zero,
+// each described as "surface <name>, filter <f> (<kernel>): sigma <value>
+// is written as <text>".
 std::vector<std::string> zero_sigmas(const ClassSurface* model, const Filters* bank) {
-  std::vector<std::string> found;
-  for (unsigned int f = 0; f < model->sigma->dim; f++) {
-    char text[64], value[64];
-    std::snprintf(text, sizeof text, "%0.6lf", model->sigma->ve[f]);
-    if (std::strtod(text, nullptr) == 0.0) {
-      std::snprintf(value, sizeof value, "%g", model->sigma->ve[f]);
-      found.push_back("surface " + std::string(model->name) + ", filter " + std::to_string(f) +
-                      " (" + filter_name(bank, f) + "): sigma " + value + " is written as " + text);
-    }
-  }
+  std::vector<std::string> found = spreads_stored_as_zero(model->sigma, bank);
+  for (std::string& item : found) item = "surface " + std::string(model->name) + ", " + item;
   return found;
 }
 
