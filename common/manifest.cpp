@@ -243,15 +243,21 @@ VEC* manifest_image_response(const Manifest& manifest, const ManifestImage& imag
 
 void check_model_set(const Manifest& manifest, const std::vector<size_t>& set) {
   const ManifestImage& first = manifest.images[set.at(0)];
+  const std::string which = "surface " + quoted(first.surface) + ", set " +
+                            std::to_string(first.set) + " cannot give a model";
+  if (set.size() < kModelLights)
+    manifest.fail(
+        first.line, which,
+        "it has " + std::to_string(set.size()) + (set.size() == 1 ? " light" : " lights") +
+            "; a model needs at least " + std::to_string(kModelLights) +
+            " images whose lights span all three directions: with three, photometric stereo "
+            "reproduces its training images exactly, so the model's fit has no spread to weigh "
+            "its filters by");
   MatrixOwner L(m_get(static_cast<unsigned>(set.size()), 3));
   for (size_t k = 0; k < set.size(); k++)
     for (int c = 0; c < 3; c++) L->me[k][c] = manifest.images[set[k]].light[c];
   const std::string problem = lights_problem(L.get());
-  if (!problem.empty())
-    manifest.fail(first.line,
-                  "surface " + quoted(first.surface) + ", set " + std::to_string(first.set) +
-                      " cannot give a model",
-                  problem);
+  if (!problem.empty()) manifest.fail(first.line, which, problem);
 }
 
 namespace {

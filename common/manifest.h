@@ -98,9 +98,16 @@ MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
 VEC* manifest_image_response(const Manifest& manifest, const ManifestImage& image, Filters* bank,
                              const ImageOptions& options, std::pair<int, int>* size);
 
+// The fewest images a model is built from. With three, least-squares
+// photometric stereo reproduces the training images exactly: every filter's
+// predicted variance equals the measured one, and the spread sigma of the
+// fit is zero up to rounding, which leaves nothing to weigh the filters by.
+constexpr size_t kModelLights = 4;
+
 // Raises a DataError unless the images `set` (indices into the manifest, of
-// one surface and set) can make a model: at least 3 of them, with light
-// vectors not all in one plane. Reads no image.
+// one surface and set) can make a model: at least kModelLights of them, with
+// light vectors that span all three directions (not all in one plane).
+// Reads no image.
 void check_model_set(const Manifest& manifest, const std::vector<size_t>& set);
 
 // The new model of `surface` from its images of set q (check_model_set

@@ -297,13 +297,25 @@ TEST(BadInputs, ManifestsNameTheirLine) {
        "m.csv:2: the line has 4 fields, the header 5"},
       {"quote left open", "classify", header + "s,1,a0.pgm,45,0\n\"s,1,a0.pgm,45,0\n",
        "m.csv:3: a quoted field is not closed"},
-      {"set too small", "build", header + set0,
-       "m.csv:2: surface \"s\", set 0 cannot give a model (Photometric stereo needs at least 3"},
-      {"coplanar lights", "estimate",
-       header + set0.substr(0, 16) + "s,0,a90.pgm,30,0\ns,0,a180.pgm,45,180\ns,1,a0.pgm,45,0\n",
+      {"two lights", "build", header + set0,
+       "m.csv:2: surface \"s\", set 0 cannot give a model (it has 2 lights; a model needs at "
+       "least 4 images whose lights span all three directions"},
+      {"three lights, refused before any image is read", "build",
+       header + "s,0,gone0.pgm,45,0\ns,0,gone1.pgm,45,90\ns,0,gone2.pgm,0,0\n",
+       "m.csv:2: surface \"s\", set 0 cannot give a model (it has 3 lights; a model needs at "
+       "least 4 images whose lights span all three directions: with three, photometric stereo "
+       "reproduces its training images exactly, so the model's fit has no spread to weigh its "
+       "filters by)"},
+      {"three lights for estimate_light", "estimate",
+       header + "s,0,gone0.pgm,45,0\ns,0,gone1.pgm,45,90\ns,0,gone2.pgm,0,0\ns,1,a0.pgm,45,0\n",
+       "m.csv:2: surface \"s\", set 0 cannot give a model (it has 3 lights;"},
+      {"four coplanar lights", "estimate",
+       header + "s,0,a0.pgm,45,0\ns,0,a90.pgm,30,0\ns,0,a180.pgm,45,180\ns,0,a270.pgm,30,180\n" +
+           "s,1,a0.pgm,45,0\n",
        "m.csv:2: surface \"s\", set 0 cannot give a model (Photometric stereo needs light vectors "
        "that are not coplanar"},
-      {"sizes differ in a model set", "build", header + set0 + "s,0,big.pgm,45,180\n",
+      {"sizes differ in a model set", "build",
+       header + set0 + "s,0,big.pgm,45,180\ns,0,a180.pgm,45,270\n",
        "m.csv:4: the image \"big.pgm\" is 20x20, the first of its set 16x16"},
       {"sizes differ in a test set", "classify", good + "s,1,big.pgm,45,0\n",
        "m.csv:10: the image \"big.pgm\" is 20x20, the first of its set 16x16"},

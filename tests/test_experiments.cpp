@@ -277,7 +277,8 @@ TEST(build_database, ZeroSpreadIsRefusedByEveryProgram) {
                  "test20.dat: the database was not written: surface flat, filter 0 (kernel 0): "
                  "sigma 0 is written as 0.000000, so every distance to the model would be "
                  "infinite or not a number (2 such spreads in all; --allow-zero-sigma writes it "
-                 "anyway)");
+                 "anyway, for inspection: classify_images and classify_experiment refuse to read "
+                 "such a database)");
   EXPECT_EQ(read_file(w.work + "/test20.dat"), "old\n");
 
   RunResult r =

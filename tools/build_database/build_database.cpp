@@ -83,7 +83,8 @@ void write_database(Database& database, const Filters* bank, const std::string& 
                "the database was not written: " + zeros[0] +
                    ", so every distance to the model would be infinite or not a number",
                (zeros.size() > 1 ? std::to_string(zeros.size()) + " such spreads in all; " : "") +
-                   "--allow-zero-sigma writes it anyway");
+                   "--allow-zero-sigma writes it anyway, for inspection: classify_images and "
+                   "classify_experiment refuse to read such a database");
   for (const std::string& zero : zeros)
     std::fprintf(stderr,
                  "build_database: warning: %s; every distance to this model will be infinite "
