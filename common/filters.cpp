@@ -1,6 +1,8 @@
 #include "filters.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -180,6 +182,23 @@ Filters::Filters(const char* file) : F(0), names(nullptr), filters(nullptr), sou
 }
 
 Filters::~Filters() { release_bank(F, filters, names); }
+
+Filters* read_bank_text(const std::string& text, const std::string& source) {
+  const int fd = memfd_create("bank", MFD_CLOEXEC);
+  if (fd < 0) data_error(source, 0, "cannot hold the bank in memory", std::strerror(errno));
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n <= 0) data_error(source, 0, "cannot hold the bank in memory", std::strerror(errno));
+    done += static_cast<size_t>(n);
+  }
+  Filters* bank = new Filters(("/proc/self/fd/" + std::to_string(fd)).c_str());
+  bank->source = source;
+  return bank;
+}
 
 namespace {
 

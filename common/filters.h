@@ -46,4 +46,10 @@ void read_aux_info_of_filters(const char* file, u_int* number, u_int* M);
 // `number` filter blocks; the header must still say (number, M).
 void read_filters(const char* file, MAT** filters, char** names, u_int number, u_int M);
 
+// A new bank read from `text`, the whole content of a bank file held in
+// memory, by the same reader as a file (through an anonymous in-memory
+// file); `source` names it in messages. Raises a DataError as for a file.
+// Caller deletes.
+Filters* read_bank_text(const std::string& text, const std::string& source);
+
 #endif

@@ -1,0 +1,72 @@
+#include "bank_choice.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "data_error.h"
+#include "filter_bank.h"
+#include "filters.h"
+
+namespace {
+
+const char kDefaultFile[] = "filters.dat";
+
+// The bank names, comma-separated, but for `except`.
+std::string bank_list(const std::string& except = "") {
+  std::string list;
+  for (const std::string& name : gen::bank_names())
+    if (name != except) list += (list.empty() ? "" : ", ") + name;
+  return list;
+}
+
+}  // namespace
+
+std::vector<CliOption> bank_options() {
+  return {{"bank", "NAME",
+           "one of the project's filter banks by name, the kernels\ngenerate_filters writes "
+           "for it, bit for bit: " +
+               bank_list()},
+          {"filters", "FILE",
+           "a filter bank file instead (default filters.dat in the current\nfolder); it is "
+           "normalised"}};
+}
+
+std::unique_ptr<Filters> named_bank(const std::string& name) {
+  gen::BankParams params;
+  params.bank = name;
+  std::string why;
+  const std::vector<gen::Kernel> kernels = gen::build_bank(params, &why);
+  if (kernels.empty()) throw UsageError("--bank \"" + name + "\": " + why);
+  std::unique_ptr<Filters> bank(read_bank_text(gen::format_bank(kernels), "bank " + name));
+  bank->normalise();
+  return bank;
+}
+
+std::unique_ptr<Filters> chosen_bank(const CliArgs& args, const std::string& program) {
+  if (args.has("bank") && args.has("filters"))
+    throw UsageError("--bank and --filters exclude each other");
+  if (args.has("bank")) {
+    const std::string name = args.nonempty("bank", "");
+    bool known = false;
+    for (const std::string& n : gen::bank_names()) known = known || n == name;
+    if (!known)
+      throw UsageError("--bank \"" + name + "\" is not a bank; the banks: " + bank_list());
+    return named_bank(name);
+  }
+  const std::string file = args.nonempty("filters", kDefaultFile);
+  struct stat st;
+  if (!args.has("filters") && stat(file.c_str(), &st) != 0 && errno == ENOENT)
+    data_error_text(program + ": no filter bank: there is no " + file +
+                    " in the current folder; give --bank default (or another of the project's "
+                    "banks: " +
+                    bank_list("default") +
+                    "), or --filters FILE with a bank file made by generate_filters");
+  std::unique_ptr<Filters> bank(new Filters(file.c_str()));
+  bank->normalise();
+  return bank;
+}
+
+std::string bank_label(const CliArgs& args) {
+  return args.has("bank") ? "bank " + args.text("bank") : args.nonempty("filters", kDefaultFile);
+}
