@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "meschach.h"
 
@@ -139,6 +140,10 @@ class TrainingSet {
   u_int m;                 // rows of every image
   u_int n;                 // columns of every image
   std::string source;      // the file of image 0, for messages
+  // m x n bytes, 1 where the pixel shows the surface in every image (mask.h);
+  // empty: every pixel does. The model's statistics run over the positions
+  // it counts.
+  std::vector<unsigned char> inside;
 
   // Reads the KK images in[0..KK-1] of `surface` and their light vectors. An
   // image whose size differs from image 0 raises a DataError naming both.

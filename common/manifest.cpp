@@ -7,6 +7,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -80,13 +81,26 @@ void angles_of_light(const double L[3], double* slant, double* tilt) {
   *tilt = t + 0.0;  // no negative zero
 }
 
-Manifest::Manifest(const std::string& f) : file(f) {
+struct Manifest::MaskCache {
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<const PixelMask>> masks;  // by file
+};
+
+Manifest::Manifest(const std::string& f, bool up)
+    : file(f), y_up(up), masks_(std::make_shared<MaskCache>()) {
   std::unique_ptr<FILE, FileCloser> stream(std::fopen(file.c_str(), "rb"));
   if (!stream) data_error(file, 0, "cannot open the manifest", std::strerror(errno));
   read(stream.get());
 }
 
-Manifest::Manifest(std::FILE* stream, const std::string& f) : file(f) { read(stream); }
+Manifest::Manifest(std::FILE* stream, const std::string& f, bool up)
+    : file(f), y_up(up), masks_(std::make_shared<MaskCache>()) {
+  read(stream);
+}
+
+void Manifest::to_manifest_frame(double L[3]) const {
+  if (y_up) L[1] = 0.0 - L[1];  // (0 - y: no negative zero)
+}
 
 void Manifest::read(std::FILE* stream) {
   CsvReader csv(stream, file);
@@ -144,6 +158,13 @@ void Manifest::read(std::FILE* stream) {
     if (image.image.empty() || image.image.find('\0') != std::string::npos)
       fail(line, "the image " + quoted(image.image) + " is not a file name");
     image.path = image.image[0] == '/' ? image.image : folder + image.image;
+    if (has("mask")) {
+      image.mask = fields[column("mask")];
+      if (image.mask.find('\0') != std::string::npos)
+        fail(line, "the mask " + quoted(image.mask) + " is not a file name");
+      if (!image.mask.empty())
+        image.mask_path = image.mask[0] == '/' ? image.mask : folder + image.mask;
+    }
     if (angles) {
       for (const char* name : {"slant", "tilt"}) {
         const std::string& text = fields[column(name)];
@@ -153,7 +174,13 @@ void Manifest::read(std::FILE* stream) {
       }
       if (!(image.slant >= 0 && image.slant < 90))
         fail(line, "the slant " + quoted(fields[column("slant")]) + " is outside [0, 90)");
-      light_of_angles(image.slant, image.tilt, image.light);
+      double tilt = image.tilt;
+      if (y_up) {
+        tilt = std::fmod(-tilt, 360.0);
+        if (tilt < 0) tilt += 360.0;
+        tilt += 0.0;  // no negative zero
+      }
+      light_of_angles(image.slant, tilt, image.light);
       if (!(std::isfinite(image.light[0]) && std::isfinite(image.light[1])))
         fail(line, "the tilt " + quoted(fields[column("tilt")]) + " gives no light vector",
              "its radians are not a finite number");
@@ -171,6 +198,7 @@ void Manifest::read(std::FILE* stream) {
         fail(line, "the light vector's length " + format_g(length) + " is outside [" +
                        format_g(kMinLightLength) + ", " + format_g(kMaxLightLength) + "]");
       angles_of_light(image.light, &image.slant, &image.tilt);
+      if (y_up) image.light[1] = 0.0 - image.light[1];
       if (!(image.slant < 90))
         fail(line, "the light vector's slant " + csv_number(image.slant) +
                        " is outside [0, 90) (z must be above 0)");
@@ -229,12 +257,52 @@ MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
   return matrix.release();
 }
 
+std::shared_ptr<const PixelMask> Manifest::mask_of(const ManifestImage& image) const {
+  if (image.mask.empty()) return nullptr;
+  std::lock_guard<std::mutex> lock(masks_->mutex);
+  std::shared_ptr<const PixelMask>& mask = masks_->masks[image.mask_path];
+  if (!mask) {
+    auto read = std::make_shared<PixelMask>();
+    try {
+      // Levels are sums of non-negative channel terms: zero exactly where
+      // every channel is.
+      const GreyImage grey = read_grey_image(image.mask_path);
+      read->width = grey.width;
+      read->height = grey.height;
+      read->inside.resize(grey.pixels.size());
+      for (size_t p = 0; p < grey.pixels.size(); p++) read->inside[p] = grey.pixels[p] != 0;
+    } catch (const DataError& e) {
+      fail(image.line, "cannot read the mask " + quoted(image.mask), without_line_break(e.what()));
+    }
+    mask = read;
+  }
+  return mask;
+}
+
+namespace {
+
+// The mask of `image`, checked against the image's size; null for none.
+std::shared_ptr<const PixelMask> sized_mask(const Manifest& manifest, const ManifestImage& image,
+                                            const MAT* grey) {
+  std::shared_ptr<const PixelMask> mask = manifest.mask_of(image);
+  if (mask && (static_cast<unsigned>(mask->width) != grey->n ||
+               static_cast<unsigned>(mask->height) != grey->m))
+    manifest.fail(image.line, "the mask " + quoted(image.mask) + " is " +
+                                  std::to_string(mask->width) + "x" + std::to_string(mask->height) +
+                                  ", its image " + quoted(image.image) + " " +
+                                  std::to_string(grey->n) + "x" + std::to_string(grey->m));
+  return mask;
+}
+
+}  // namespace
+
 VEC* manifest_image_response(const Manifest& manifest, const ManifestImage& image, Filters* bank,
                              const ImageOptions& options, std::pair<int, int>* size) {
   MatrixOwner grey(read_manifest_image(manifest, image, options));
   *size = std::make_pair(static_cast<int>(grey->n), static_cast<int>(grey->m));
+  const std::shared_ptr<const PixelMask> mask = sized_mask(manifest, image, grey.get());
   try {
-    return image_response(bank, grey.get());
+    return image_response(bank, grey.get(), mask ? mask->inside.data() : nullptr);
   } catch (const DataError& e) {
     manifest.fail(image.line, "cannot filter the image " + quoted(image.image),
                   without_line_break(e.what()));
@@ -294,10 +362,20 @@ ClassSurface* manifest_model(const Manifest& manifest, const std::string& surfac
                    {static_cast<int>(images->n), static_cast<int>(images->m)});
     }
   }
+  // The model's mask: the pixels inside the masks of all its images.
+  std::vector<unsigned char> inside;
+  for (unsigned int k = 0; k < K; k++) {
+    const std::shared_ptr<const PixelMask> mask =
+        sized_mask(manifest, manifest.images[set[k]], images->matrices[k]);
+    if (!mask) continue;
+    if (inside.empty()) inside.assign(mask->inside.size(), 1);
+    for (size_t p = 0; p < inside.size(); p++) inside[p] &= mask->inside[p];
+  }
   MAT* L = m_get(K, 3);
   for (unsigned int k = 0; k < K; k++)
     for (int c = 0; c < 3; c++) L->me[k][c] = manifest.images[set[k]].light[c];
   TrainingSet tset(images.release(), L);
+  tset.inside.swap(inside);
   try {
     return new ClassSurface(bank, surface.c_str(), &tset);
   } catch (const DataError& e) {

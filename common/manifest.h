@@ -9,16 +9,29 @@
 //    characters, not beginning with a digit, no line break);
 //  - set: its image set, a whole number of at least 0;
 //  - image: the image file, relative to the manifest's folder (or absolute);
+//  - mask (optional column): an image of the same size as the row's image,
+//    relative to the manifest's folder like `image`; a pixel belongs to the
+//    surface where the mask's sample is not zero (mask.h). An empty field,
+//    or no such column, means the whole image. One mask file may stand on
+//    any number of rows; it is read once.
 //  - slant in [0, 90) and tilt, any finite number (decimal notation); or x,
 //    y, z, whose slant must lie in [0, 90) as well and whose length must lie
 //    in [kMinLightLength, kMaxLightLength].
 // A (surface, set, image) may appear once. Empty lines are skipped.
+//
+// Frames: the system computes in the image frame (x along the columns to
+// the right, y along the rows downwards, z towards the viewer). A manifest
+// may instead give its lights with y pointing up the picture (y_up, as most
+// photometric-stereo data sets do): a vector (x, y, z) is then taken as
+// (x, -y, z) and a slant and tilt (s, t) as (s, -t mod 360). ManifestImage's
+// light is always in the image frame, its slant and tilt in the manifest's.
 // Surfaces are ordered by their first appearance in the manifest. Every
 // error names the manifest and its line.
 #ifndef TI_MANIFEST_H
 #define TI_MANIFEST_H
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -35,30 +48,44 @@
 constexpr double kMinLightLength = 1e-6;
 constexpr double kMaxLightLength = 1e6;
 
+// A mask as read from its file: width x height bytes, 1 inside.
+struct PixelMask {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned char> inside;
+};
+
 struct ManifestImage {
   std::string surface;
   unsigned int set = 0;
-  std::string image;  // the image column as written
-  std::string path;   // the file: `image` in the manifest's folder
-  double light[3];    // the light vector
-  double slant = 0;   // degrees: as written, or computed from the vector
-  double tilt = 0;
-  long line = 0;  // the manifest line the record begins on
+  std::string image;      // the image column as written
+  std::string path;       // the file: `image` in the manifest's folder
+  std::string mask;       // the mask column as written; empty: no mask
+  std::string mask_path;  // its file, as `path`
+  double light[3];        // the light vector, in the image frame
+  double slant = 0;       // degrees, in the manifest's frame: as written, or
+  double tilt = 0;        // computed from the vector as written
+  long line = 0;          // the manifest line the record begins on
 };
 
 class Manifest {
  public:
   std::string file;
   bool angles = true;                 // lights given as slant and tilt, else as x, y, z
+  bool y_up = false;                  // the manifest's y axis points up the picture
   std::vector<ManifestImage> images;  // in the manifest's order
   std::vector<std::string> surfaces;  // in order of first appearance
 
   // Reads and checks the whole manifest; raises a DataError on the first
   // fault (a file the system cannot read with its reason).
-  explicit Manifest(const std::string& file);
+  explicit Manifest(const std::string& file, bool y_up = false);
   // The same from an open stream, the manifest's text; `file` names it in
   // messages and gives the folder image paths are relative to.
-  Manifest(std::FILE* stream, const std::string& file);
+  Manifest(std::FILE* stream, const std::string& file, bool y_up = false);
+
+  // Turns a light vector of the image frame into the manifest's frame, in
+  // place (y negated when y_up), for writing it back.
+  void to_manifest_frame(double L[3]) const;
 
   // The indices into `images` of the images of `surface` in set q, in the
   // manifest's order (found in an index, not by a search of the images).
@@ -71,8 +98,16 @@ class Manifest {
   [[noreturn]] void fail(long line, const std::string& message,
                          const std::string& detail = "") const;
 
+  // The mask of `image` (its mask column), read on first use and shared by
+  // every row that names the same file; null when the row has none. Safe
+  // in several threads at once. A mask that cannot be read raises a
+  // DataError naming the manifest's line.
+  std::shared_ptr<const PixelMask> mask_of(const ManifestImage& image) const;
+
  private:
+  struct MaskCache;
   void read(std::FILE* stream);
+  std::shared_ptr<MaskCache> masks_;  // shared by copies of the manifest
   void index();
   // (surface, set) -> the indices of its images, in the manifest's order.
   std::unordered_map<std::string, std::vector<size_t>> sets_;
@@ -92,9 +127,11 @@ void angles_of_light(const double L[3], double* slant, double* tilt);
 MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
                          const ImageOptions& options);
 
-// The new response vector (response.h) of an image of the manifest; *size
-// receives the image's (width, height). Errors name the manifest's line.
-// Caller frees.
+// The new response vector (response.h) of an image of the manifest, over
+// the positions its mask counts (mask.h); *size receives the image's
+// (width, height). Errors name the manifest's line: an image or mask that
+// cannot be read, a mask of another size, a kernel larger than the image or
+// leaving no position counted. Caller frees.
 VEC* manifest_image_response(const Manifest& manifest, const ManifestImage& image, Filters* bank,
                              const ImageOptions& options, std::pair<int, int>* size);
 
@@ -111,7 +148,8 @@ constexpr size_t kModelLights = 4;
 void check_model_set(const Manifest& manifest, const std::vector<size_t>& set);
 
 // The new model of `surface` from its images of set q (check_model_set
-// first; every image of one size). Caller deletes.
+// first; every image of one size), its statistics over the positions
+// counted by the pixels inside the masks of all its images. Caller deletes.
 ClassSurface* manifest_model(const Manifest& manifest, const std::string& surface, unsigned int q,
                              Filters* bank, const ImageOptions& options);
 

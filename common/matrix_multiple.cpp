@@ -216,21 +216,12 @@ void MatrixMultiple::filter_response(MAT* m_filter, VEC* mean, MAT* covariance) 
   delete filtered;
 }
 
-VEC* uncorrelated_filter_response_plain(MatrixMultiple* s, MAT* m_filter) {
+VEC* stack_variances_plain(MatrixMultiple* s) {
   const unsigned int K = s->K;
   VEC* mean = v_get(K);
   MAT* cov = m_get(K, K);
   VEC* res = v_get(K);
-  try {
-    MatrixMultiple* filtered = s->filter(m_filter);
-    distribution_plain(filtered, mean, cov);
-    delete filtered;
-  } catch (...) {
-    v_free(mean);
-    m_free(cov);
-    v_free(res);
-    throw;
-  }
+  distribution_plain(s, mean, cov);
   for (unsigned int k = 0; k < K; k++) res->ve[k] = cov->me[k][k];
   v_free(mean);
   m_free(cov);
@@ -240,19 +231,18 @@ VEC* uncorrelated_filter_response_plain(MatrixMultiple* s, MAT* m_filter) {
 // Only the diagonal of the covariance is needed: element (k, k) receives
 // t_k t_k for every position with t_k not zero, as in distribution, and the
 // same scaling; the other K (K - 1) products per position are not formed.
-VEC* uncorrelated_filter_response_fast(MatrixMultiple* s, MAT* m_filter) {
+VEC* stack_variances_fast(MatrixMultiple* s) {
   const unsigned int K = s->K;
-  MatrixMultiple* filtered = s->filter(m_filter);
   VEC* mean = v_get(K);
-  stack_means(filtered, mean);
-  const double N = static_cast<double>(filtered->m * filtered->n);
+  stack_means(s, mean);
+  const double N = static_cast<double>(s->m * s->n);
   VEC* res = v_get(K);
   for (unsigned int k = 0; k < K; k++) {
     const double mk = mean->ve[k];
     double acc = 0.0;
-    for (unsigned int i = 0; i < filtered->m; i++) {
-      const double* row = filtered->matrices[k]->me[i];
-      for (unsigned int j = 0; j < filtered->n; j++) {
+    for (unsigned int i = 0; i < s->m; i++) {
+      const double* row = s->matrices[k]->me[i];
+      for (unsigned int j = 0; j < s->n; j++) {
         const double t = row[j] - mk;
         if (t != 0.0) acc += t * t;
       }
@@ -261,6 +251,19 @@ VEC* uncorrelated_filter_response_fast(MatrixMultiple* s, MAT* m_filter) {
   }
   sv_mlt(1.0 / N, res, res);
   v_free(mean);
+  return res;
+}
+
+VEC* uncorrelated_filter_response_plain(MatrixMultiple* s, MAT* m_filter) {
+  MatrixMultiple* filtered = s->filter(m_filter);
+  VEC* res = stack_variances_plain(filtered);
+  delete filtered;
+  return res;
+}
+
+VEC* uncorrelated_filter_response_fast(MatrixMultiple* s, MAT* m_filter) {
+  MatrixMultiple* filtered = s->filter(m_filter);
+  VEC* res = stack_variances_fast(filtered);
   delete filtered;
   return res;
 }

@@ -29,6 +29,12 @@ void distribution_fast(MatrixMultiple* s, VEC* mean, MAT* covariance);
 VEC* uncorrelated_filter_response_plain(MatrixMultiple* s, MAT* m_filter);
 VEC* uncorrelated_filter_response_fast(MatrixMultiple* s, MAT* m_filter);
 
+// The new K-vector of the variances of the matrices of `s` as they are: the
+// diagonal of distribution's covariance, the same sums (the second half of
+// uncorrelated_filter_response). Caller frees.
+VEC* stack_variances_plain(MatrixMultiple* s);
+VEC* stack_variances_fast(MatrixMultiple* s);
+
 // Writes a normal field (3 planes of m x n) in the normals text file format,
 // every value with 17 significant digits so that it reads back exactly.
 // Returns false on a write error.

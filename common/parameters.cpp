@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "correlation.h"
 #include "filters.h"
+#include "mask.h"
 #include "matrix_multiple.h"
 
 double feature(MAT* Phi, VEC* L) {
@@ -166,17 +168,74 @@ MAT* lane_parameters(MatrixMultiple* normals, MatrixMultiple* images, Filters* f
 }  // namespace
 #endif
 
+namespace {
+
+// The filtering matrix and the variances of the filtered images over the
+// counted positions of a mask: the statistics of filtering_matrix and
+// uncorrelated_filter_response, taken over the stacks of counted values
+// (counted_values), whose sums are theirs term for term.
+MAT* counted_parameters(MatrixMultiple* normals, MatrixMultiple* images, Filters* fltrs,
+                        const std::vector<unsigned char>& counted, size_t count,
+                        std::vector<double>& variances) {
+  const unsigned int K = images->K;
+  MAT* filtering = m_get(fltrs->F, 6);
+  variances.resize(static_cast<size_t>(fltrs->F) * K);
+  VEC* mean = v_get(3);
+  MAT* covariance = m_get(3, 3);
+  try {
+    for (u_int f = 0; f < fltrs->F; f++) {
+      std::unique_ptr<MatrixMultiple> filtered(normals->filter(fltrs->filters[f]));
+      std::unique_ptr<MatrixMultiple> kept(counted_values(filtered.get(), counted, count));
+      kept->distribution(mean, covariance);
+      VEC* row = symmatrix2vector(covariance);
+      for (unsigned int c = 0; c < 6; c++) filtering->me[f][c] = row->ve[c];
+      v_free(row);
+      filtered.reset(images->filter(fltrs->filters[f]));
+      kept.reset(counted_values(filtered.get(), counted, count));
+#ifdef TI_PLAIN_KERNELS
+      VEC* v = stack_variances_plain(kept.get());
+#else
+      VEC* v = stack_variances_fast(kept.get());
+#endif
+      for (unsigned int k = 0; k < K; k++) variances[f * K + k] = v->ve[k];
+      v_free(v);
+    }
+  } catch (...) {
+    m_free(filtering);
+    v_free(mean);
+    m_free(covariance);
+    throw;
+  }
+  v_free(mean);
+  m_free(covariance);
+  return filtering;
+}
+
+}  // namespace
+
 MAT* TrainingSet::parameters(Filters* fltrs, VEC* mu, VEC* sigma) {
   check_bank(fltrs);
+  // A mask under which every position counts changes nothing: the
+  // computation without one runs.
+  std::vector<unsigned char> counted;
+  size_t count = 0;
+  bool masked = false;
+  if (!inside.empty() && fltrs->F > 0) {
+    const MAT* kernel = fltrs->filters[0];
+    count = counted_positions(inside.data(), m, n, kernel->m, kernel->n, &counted);
+    if (count == 0) no_counted_position(fltrs, 0, m, n);
+    masked = count != counted.size();
+  }
   MatrixMultiple* normals = build_normals();
   MAT* filtering;
-  std::vector<double> variances;  // filled when the lane kernels ran
+  std::vector<double> variances;  // filled when the lane kernels or the mask ran
   try {
+    if (masked) filtering = counted_parameters(normals, images, fltrs, counted, count, variances);
 #ifndef TI_PLAIN_KERNELS
-    if (have_avx2())
+    else if (have_avx2())
       filtering = lane_parameters(normals, images, fltrs, variances);
-    else
 #endif
+    else
       filtering = normals->filtering_matrix(fltrs);
   } catch (...) {
     delete normals;

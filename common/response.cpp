@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "correlation.h"
+#include "mask.h"
 #include "matrix_multiple.h"
 
 double variance_of_filtered_values_plain(MAT* filter, MAT* image) {
@@ -194,5 +195,79 @@ VEC* image_response(Filters* fltrs, MAT* image) {
   return image_response_plain(fltrs, image);
 #else
   return image_response_fast(fltrs, image);
+#endif
+}
+
+namespace {
+
+// The counted positions of the bank's kernels (which share one size) under
+// the mask; false when there is no mask or every position counts, so that
+// the computation without a mask runs.
+bool masked_positions(Filters* fltrs, MAT* image, const unsigned char* inside,
+                      std::vector<unsigned char>* counted, size_t* count) {
+  if (!inside || fltrs->F == 0) return false;
+  for (u_int k = 0; k < fltrs->F; k++) check_kernel_fits(fltrs->filters[k], image, "image");
+  const MAT* kernel = fltrs->filters[0];
+  *count = counted_positions(inside, image->m, image->n, kernel->m, kernel->n, counted);
+  if (*count == counted->size()) return false;
+  if (*count == 0) no_counted_position(fltrs, 0, image->m, image->n);
+  return true;
+}
+
+}  // namespace
+
+VEC* image_response_plain(Filters* fltrs, MAT* image, const unsigned char* inside) {
+  std::vector<unsigned char> counted;
+  size_t N = 0;
+  if (!masked_positions(fltrs, image, inside, &counted, &N))
+    return image_response_plain(fltrs, image);
+  VEC* res = v_get(fltrs->F);
+  const unsigned int cols = image->n - fltrs->filters[0]->n + 1;
+  std::vector<double> responses(N);
+  const double n = static_cast<double>(static_cast<unsigned int>(N));
+  for (u_int f = 0; f < fltrs->F; f++) {
+    double sum = 0.0;
+    size_t at = 0;
+    for (size_t p = 0; p < counted.size(); p++)
+      if (counted[p]) {
+        responses[at] = single_filtered_value(fltrs->filters[f], image, static_cast<int>(p / cols),
+                                              static_cast<int>(p % cols));
+        sum += responses[at++];
+      }
+    const double mean = sum / n;
+    double acc = 0.0;
+    for (size_t q = 0; q < N; q++) {
+      const double d = responses[q] - mean;
+      acc = acc + d * d;
+    }
+    res->ve[f] = acc / n;
+  }
+  return res;
+}
+
+VEC* image_response_fast(Filters* fltrs, MAT* image, const unsigned char* inside) {
+  std::vector<unsigned char> counted;
+  size_t N = 0;
+  if (!masked_positions(fltrs, image, inside, &counted, &N))
+    return image_response_fast(fltrs, image);
+  VEC* res = v_get(fltrs->F);
+  thread_local std::vector<double> all, kept;
+  all.resize(counted.size());
+  kept.resize(N);
+  for (u_int f = 0; f < fltrs->F; f++) {
+    correlate_fast(fltrs->filters[f], image, all.data());
+    size_t at = 0;
+    for (size_t p = 0; p < counted.size(); p++)
+      if (counted[p]) kept[at++] = all[p];
+    variances(&kept, 1, N, &res->ve[f]);
+  }
+  return res;
+}
+
+VEC* image_response(Filters* fltrs, MAT* image, const unsigned char* inside) {
+#ifdef TI_PLAIN_KERNELS
+  return image_response_plain(fltrs, image, inside);
+#else
+  return image_response_fast(fltrs, image, inside);
 #endif
 }

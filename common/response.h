@@ -25,4 +25,14 @@ VEC* image_response(Filters* fltrs, MAT* image);
 VEC* image_response_plain(Filters* fltrs, MAT* image);
 VEC* image_response_fast(Filters* fltrs, MAT* image);
 
+// The same over the counted positions (mask.h) of the mask `inside` (the
+// image's m n bytes, 1 on the surface; null for none): each variance the
+// two passes above over the counted responses in row-major order, N their
+// number. Where every position counts it is image_response itself, bit for
+// bit. A kernel that leaves no position counted raises a DataError (no
+// counted position, mask.h). Caller frees.
+VEC* image_response(Filters* fltrs, MAT* image, const unsigned char* inside);
+VEC* image_response_plain(Filters* fltrs, MAT* image, const unsigned char* inside);
+VEC* image_response_fast(Filters* fltrs, MAT* image, const unsigned char* inside);
+
 #endif

@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "bank_choice.h"
 #include "class.h"
 #include "classification_test.h"
 #include "cli.h"
@@ -30,33 +32,46 @@
 namespace {
 
 const CliSpec& spec() {
-  static const CliSpec kSpec = {
-      "build_database",
-      "[options]",
-      "Builds one model per surface from the 12 images of one image set (slant 45,\n"
-      "tilts 0, 30, ..., 330) and writes the database file. Run it in an experiment\n"
-      "working directory: images are read from ../../../data/<name>/<name><set>/.",
-      {{"filters", "FILE", "filter bank to use (default filters.dat); it is normalised"},
-       {"output", "FILE",
-        "database file to write (default test20.dat); written to a\ntemporary file and renamed "
-        "into place when complete"},
-       {"surfaces", "LIST",
-        "comma-separated surface names, in class order (default the\n20 surfaces of "
-        "classify_experiment, in its order)"},
-       {"list-surfaces", "", "print those 20 default names, one a line, and stop"},
-       {"set", "Q", "image set the models are built from (default 0)"},
-       {"manifest", "FILE",
-        "build from the images of a manifest instead (CSV with the\ncolumns surface,set,image "
-        "and slant,tilt or x,y,z; see the\nREADME): one model per surface with images of set "
-        "Q, in the\norder the surfaces first appear; not with --surfaces"},
-       {"srgb", "", "with --manifest: undo the sRGB transfer curve of the\nimages first"},
-       {"allow-zero-sigma", "",
-        "write the database even when a model's sigma is written\nas 0 (every distance to that "
-        "model is then infinite or\nnot a number); without it such a database is refused"},
-       {"jobs", "N",
-        "build N models at a time, one per thread (default: one per\ncore this process may "
-        "use); the file is the same for any N"}},
-      ""};
+  static const CliSpec kSpec = [] {
+    CliSpec c{
+        "build_database",
+        "[options]\n       build_database --manifest FILE [--set Q] [options]",
+        "Builds one model per surface from the images of one image set and writes the\n"
+        "database file, in one of two modes:\n"
+        "  the fixed layout (no --manifest): run in an experiment working directory; the\n"
+        "    12 images of set Q of each surface (slant 45, tilts 0, 30, ..., 330) are\n"
+        "    read from ../../../data/<name>/<name><Q>/ (PGM), surfaces as --surfaces;\n"
+        "  a manifest (--manifest FILE, a CSV listing each image with its surface, set\n"
+        "    and light; see the README): one model per surface with images of set Q,\n"
+        "    in the order the surfaces first appear, from any number of images of any\n"
+        "    format the manifest commands read (at least 4 lights spanning three\n"
+        "    directions per set).",
+        {{"manifest", "FILE", "build from the images of this manifest (manifest mode)"},
+         {"set", "Q",
+          "image set the models are built from (default 0; at most 999 in\nthe fixed layout)"},
+         {"surfaces", "LIST",
+          "fixed layout: comma-separated surface names, in class order\n(default the 20 "
+          "surfaces of classify_experiment, in its order)"},
+         {"list-surfaces", "", "fixed layout: print those 20 default names, one a line, and stop"},
+         {"output", "FILE",
+          "database file to write (default test20.dat); written to a\ntemporary file and "
+          "renamed into place when complete"},
+         {"srgb", "", "manifest mode: undo the sRGB transfer curve of the images first"},
+         {"y-up", "",
+          "manifest mode: the manifest's y axis points up the picture\n(a light x,y,z is taken as "
+          "(x, -y, z), slant, tilt as (s, -t mod 360))"},
+         {"allow-zero-sigma", "",
+          "write the database even when a model's sigma is written as 0\n(for inspection only: "
+          "classify_images and classify_experiment\nrefuse to read such a database); without "
+          "it such a database is\nrefused"},
+         {"jobs", "N",
+          "build N models at a time, one per thread (default: one per\ncore this process may "
+          "use); the file is the same for any N"}},
+        ""};
+    const std::vector<CliOption> banks = bank_options();
+    c.options.insert(c.options.begin() + 4, banks.begin(), banks.end());
+    return c;
+  }();
   return kSpec;
 }
 
@@ -97,10 +112,10 @@ void write_database(Database& database, const Filters* bank, const std::string& 
 // The models of every surface of the manifest with images of set q, in
 // the order the surfaces first appear; each set is checked before any image
 // is read.
-int build_from_manifest(const std::string& file, long set, const ImageOptions& options,
+int build_from_manifest(const std::string& file, bool y_up, long set, const ImageOptions& options,
                         Filters* bank, const std::string& output, bool allow_zero_sigma,
                         unsigned int jobs) {
-  const Manifest manifest(file);
+  const Manifest manifest(file, y_up);
   const unsigned int q = static_cast<unsigned int>(set);
   std::vector<std::string> names;
   for (const std::string& surface : manifest.surfaces) {
@@ -134,7 +149,6 @@ int build_database(const CliArgs& args) {
     for (const char* name : kSurfaceNames) std::printf("%s\n", name);
     return 0;
   }
-  const std::string bank_file = args.nonempty("filters", "filters.dat");
   const std::string output = args.nonempty("output", "test20.dat");
   const std::string manifest = args.nonempty("manifest", "");
   std::vector<std::string> names(kSurfaceNames, kSurfaceNames + kExperimentSurfaces);
@@ -153,6 +167,7 @@ int build_database(const CliArgs& args) {
   ImageOptions options;
   options.srgb = args.has("srgb");
   if (manifest.empty() && options.srgb) throw UsageError("--srgb goes with --manifest only");
+  if (manifest.empty() && args.has("y-up")) throw UsageError("--y-up goes with --manifest only");
   const bool allow_zero_sigma = args.has("allow-zero-sigma");
   const unsigned int jobs =
       static_cast<unsigned int>(args.whole("jobs", 1, 1024, available_cores()));
@@ -161,15 +176,17 @@ int build_database(const CliArgs& args) {
   const u_int* s = kExperimentSlants;
   const int* tt = kExperimentImages;
 
-  Filters bank(bank_file.c_str());
-  bank.normalise();
+  const std::unique_ptr<Filters> owned_bank = chosen_bank(args, "build_database");
+  Filters& bank = *owned_bank;
+  const std::string bank_file = bank_label(args);
   if (!manifest.empty()) {
     std::fprintf(stderr,
                  "build_database: bank %s (%u filters of %ux%u), manifest %s, image set %ld, "
                  "output %s\n",
                  bank_file.c_str(), bank.F, bank.filters[0]->m, bank.filters[0]->n,
                  manifest.c_str(), set, output.c_str());
-    return build_from_manifest(manifest, set, options, &bank, output, allow_zero_sigma, jobs);
+    return build_from_manifest(manifest, args.has("y-up"), set, options, &bank, output,
+                               allow_zero_sigma, jobs);
   }
   std::fprintf(stderr,
                "build_database: bank %s (%u filters of %ux%u), %zu surfaces, image set %ld, "

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bank_choice.h"
 #include "cli.h"
 #include "csv.h"
 #include "data_error.h"
@@ -40,24 +41,24 @@ const CliSpec& spec() {
 }
 
 struct Options {
-  std::string manifest, database, filters = "filters.dat", output;
+  std::string manifest, database, output;
   std::vector<unsigned int> sets;
   ImageOptions image;
   SpaceOption space;
   long jobs = available_cores();
   long surface = -1;
+  bool y_up = false;
 };
 
 Options read_options(const CliArgs& args) {
   Options o;
   o.manifest = args.nonempty("manifest", "");
   o.database = args.nonempty("database", "");
-  o.filters = args.nonempty("filters", o.filters);
   o.output = args.nonempty("output", "");
   std::string why;
   if (args.has("sets") && !parse_sets(args.text("sets"), &o.sets, &why))
     throw UsageError("--sets: " + why);
-  read_shared_options(args, &o.image, &o.space, &o.jobs, &o.surface);
+  read_shared_options(args, &o.image, &o.space, &o.jobs, &o.surface, &o.y_up);
   if (o.manifest.empty() || o.database.empty() || !args.has("sets"))
     throw UsageError("--manifest, --database and --sets are needed, each with a value");
   return o;
@@ -71,10 +72,10 @@ static int classify_images_body(const CliArgs& args) {
 
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));
-  Manifest manifest(o.manifest);
+  Manifest manifest(o.manifest, o.y_up);
   keep_surface(&manifest, o.surface);
-  Filters bank(o.filters.c_str());
-  bank.normalise();
+  const std::unique_ptr<Filters> owned_bank = chosen_bank(args, kProgram);
+  Filters& bank = *owned_bank;
   Database database(o.database.c_str(), &bank);
   if (database.K == 0) data_error(o.database, 0, "the database holds no model");
   const std::map<std::string, u_int> classes = model_classes(database, o.database);

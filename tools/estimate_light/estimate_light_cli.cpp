@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bank_choice.h"
 #include "cli.h"
 #include "csv.h"
 #include "data_error.h"
@@ -44,22 +45,22 @@ const CliSpec& spec() {
 }
 
 struct Options {
-  std::string manifest, filters = "filters.dat", output;
+  std::string manifest, output;
   long model_set = -1, test_set = -1;
   ImageOptions image;
   SpaceOption space;
   long jobs = available_cores();
   long surface = -1;
+  bool y_up = false;
 };
 
 Options read_options(const CliArgs& args) {
   Options o;
   o.manifest = args.nonempty("manifest", "");
-  o.filters = args.nonempty("filters", o.filters);
   o.output = args.nonempty("output", "");
   o.model_set = args.whole("model-set", 0, 2147483647, -1);
   o.test_set = args.whole("test-set", 0, 2147483647, -1);
-  read_shared_options(args, &o.image, &o.space, &o.jobs, &o.surface);
+  read_shared_options(args, &o.image, &o.space, &o.jobs, &o.surface, &o.y_up);
   if (o.manifest.empty() || o.model_set < 0 || o.test_set < 0)
     throw UsageError("--manifest, --model-set and --test-set are needed, each with a value");
   return o;
@@ -73,10 +74,10 @@ static int estimate_light_body(const CliArgs& args) {
 
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));
-  Manifest manifest(o.manifest);
+  Manifest manifest(o.manifest, o.y_up);
   keep_surface(&manifest, o.surface);
-  Filters bank(o.filters.c_str());
-  bank.normalise();
+  const std::unique_ptr<Filters> owned_bank = chosen_bank(args, kProgram);
+  Filters& bank = *owned_bank;
   const std::unique_ptr<ISpace> space = make_space(o.space);
   const unsigned int model_set = static_cast<unsigned>(o.model_set);
   const unsigned int test_set = static_cast<unsigned>(o.test_set);
@@ -97,12 +98,15 @@ static int estimate_light_body(const CliArgs& args) {
                           "est_slant", "est_tilt", "error", "twin_error", "better_share", "ratio"});
   for (const LightEstimate& r : results) {
     const ManifestImage& image = manifest.images[r.image];
+    // The estimate in the manifest's frame, as its true light is written.
+    double estimate[3] = {r.estimate[0], r.estimate[1], r.estimate[2]};
+    manifest.to_manifest_frame(estimate);
     double slant, tilt;
-    angles_of_light(r.estimate, &slant, &tilt);
+    angles_of_light(estimate, &slant, &tilt);
     append_csv_record(
         csv, {image.surface, std::to_string(image.set), image.image, csv_number(image.slant),
-              csv_number(image.tilt), csv_number(r.estimate[0]), csv_number(r.estimate[1]),
-              csv_number(r.estimate[2]), csv_number(slant), csv_number(tilt), csv_number(r.error),
+              csv_number(image.tilt), csv_number(estimate[0]), csv_number(estimate[1]),
+              csv_number(estimate[2]), csv_number(slant), csv_number(tilt), csv_number(r.error),
               csv_number(r.twin_error), csv_number(r.better_share), csv_number(r.ratio)});
   }
   write_csv(csv, output.get());

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bank_choice.h"
 #include "cli.h"
 #include "data_error.h"
 #include "number.h"
@@ -79,6 +80,11 @@ std::vector<CliOption> shared_options() {
   return {{"surface", "N",
            "only the images of the manifest's surface number N (from 0, in\norder of first "
            "appearance), e.g. one job of many"},
+          {"y-up", "",
+           "the manifest's y axis points up the picture (as in most\nphotometric-stereo data "
+           "sets): a light x,y,z is taken as (x, -y, z)\nand slant, tilt as (s, -t mod 360); "
+           "lights are written back in\nthat frame (default: y points down the picture, the "
+           "image frame)"},
           {"srgb", "",
            "undo the sRGB transfer curve of every image first (for 8-bit\ncamera files); "
            "without it values are used as stored"},
@@ -97,7 +103,7 @@ std::vector<CliOption> manifest_command_options(const std::vector<CliOption>& ow
        "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z (see the "
        "README)"}};
   options.insert(options.end(), own.begin(), own.end());
-  options.push_back({"filters", "FILE", "filter bank (default filters.dat); it is normalised"});
+  for (const CliOption& o : bank_options()) options.push_back(o);
   options.push_back(
       {"output", "FILE", "CSV file to write, complete or not at all (default standard\noutput)"});
   for (const CliOption& o : shared_options()) options.push_back(o);
@@ -105,8 +111,9 @@ std::vector<CliOption> manifest_command_options(const std::vector<CliOption>& ow
 }
 
 void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs,
-                         long* surface) {
+                         long* surface, bool* y_up) {
   image->srgb = args.has("srgb");
+  *y_up = args.has("y-up");
   std::string why;
   if (args.has("space") && !parse_space(args.text("space"), space, &why)) throw UsageError(why);
   *jobs = args.whole("jobs", 1, 1024, available_cores());

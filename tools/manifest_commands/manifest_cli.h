@@ -49,14 +49,14 @@ std::string join_sets(const std::vector<unsigned int>& sets);
 // past the last surface is a data error naming the manifest.
 void keep_surface(Manifest* manifest, long surface);
 
-// The options --surface, --srgb, --space and --jobs, and their values (or the
-// defaults); a wrong value raises a UsageError.
+// The options --surface, --y-up, --srgb, --space and --jobs, and their
+// values (or the defaults); a wrong value raises a UsageError.
 std::vector<CliOption> shared_options();
-// A manifest command's options: --manifest, the command's own, --filters,
-// --output, then the shared ones.
+// A manifest command's options: --manifest, the command's own, --bank and
+// --filters (bank_choice.h), --output, then the shared ones.
 std::vector<CliOption> manifest_command_options(const std::vector<CliOption>& own);
 void read_shared_options(const CliArgs& args, ImageOptions* image, SpaceOption* space, long* jobs,
-                         long* surface);
+                         long* surface, bool* y_up);
 
 // Progress lines on standard error, "<program>: 96/960 images", at every
 // tenth of the work and at its end.
