@@ -74,6 +74,63 @@ TEST(image_response, KernelLargerThanTheImageIsRefused) {
   m_free(image);
 }
 
+TEST(image_response, EveryFilterGivesItsVarianceByTheDefinition) {
+  // Five different 3 x 3 kernels (one group of four and one left over in
+  // the fast path) on a 9 x 11 image: each element is the population
+  // variance of the kernel's correlation over the 7 x 9 positions where it
+  // lies wholly inside, worked out here in the definition's order, so every
+  // path must give the same bits. (A single kernel's variance alone would
+  // not see a fault common to the fast and the plain path.)
+  TempDir dir;
+  const int M = 3, F = 5;
+  std::vector<Kernel> kernels;
+  std::mt19937 g(11);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (int k = 0; k < F; k++) {
+    Kernel kernel(M, std::vector<double>(M));
+    for (auto& row : kernel)
+      for (double& v : row) v = u(g);
+    kernels.push_back(kernel);
+  }
+  write_bank(dir / "bank.dat", kernels);
+  Filters bank((dir / "bank.dat").c_str());
+  bank.normalise();  // as the programs use a bank: the variances are of these kernels
+  ASSERT_EQ(bank.F, static_cast<unsigned>(F));
+  MAT* image = random_matrix(9, 11, 12);
+  const unsigned rows = 9 - M + 1, cols = 11 - M + 1;
+  std::vector<double> expected;
+  for (int k = 0; k < F; k++) {
+    const MAT* K = bank.filters[k];
+    std::vector<double> r;
+    for (unsigned i = 0; i < rows; i++)
+      for (unsigned j = 0; j < cols; j++) {
+        double v = 0;
+        for (int a = 0; a < M; a++)
+          for (int b = 0; b < M; b++) v = v + K->me[a][b] * image->me[i + a][j + b];
+        r.push_back(v);
+      }
+    double sum = 0;
+    for (double v : r) sum = sum + v;
+    const double N = rows * cols, mean = sum / N;
+    double acc = 0;
+    for (double v : r) acc = acc + (v - mean) * (v - mean);
+    expected.push_back(acc / N);
+  }
+  const struct {
+    const char* name;
+    VEC* (*response)(Filters*, MAT*);
+  } paths[] = {{"image_response", image_response},
+               {"image_response_fast", image_response_fast},
+               {"image_response_plain", image_response_plain}};
+  for (const auto& path : paths) {
+    VEC* r = path.response(&bank, image);
+    ASSERT_EQ(r->dim, static_cast<unsigned>(F)) << path.name;
+    for (int k = 0; k < F; k++) EXPECT_EQ(r->ve[k], expected[k]) << path.name << ", filter " << k;
+    v_free(r);
+  }
+  m_free(image);
+}
+
 TEST(image_response, FastEqualsPlainBitForBit) {
   // Kernel and image sizes that exercise every block and tail of the fast
   // kernels, and bank sizes of one group of four kernels or several (whose
