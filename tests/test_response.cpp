@@ -271,6 +271,59 @@ void write_tiff(const std::string& path, int side, int bits, int format, int cha
 
 }  // namespace
 
+TEST(read_grey_image, PrimaryColoursGiveTheirOwnWeights) {
+  // Pure red, green and blue pixels at full scale and a black one: each
+  // primary gives its own Rec. 709 weight of 255, so a weight given to the
+  // wrong channel shows (a grey picture checks only the weights' sum).
+  TempDir dir;
+  const int side = 2;
+  const double weights[3] = {0.2126, 0.7152, 0.0722};
+  auto samples = [](unsigned full) {
+    std::vector<unsigned> s;
+    for (int p = 0; p < side * side; p++)
+      for (int c = 0; c < 3; c++) s.push_back(c == p ? full : 0);
+    return s;
+  };
+  auto as_doubles = [](const std::vector<unsigned>& s) {
+    return std::vector<double>(s.begin(), s.end());
+  };
+  auto ppm = [&](unsigned full) {
+    std::string text = "P6\n2 2\n" + std::to_string(full) + "\n";
+    for (unsigned v : samples(full)) {
+      if (full > 255) text += static_cast<char>(v >> 8);
+      text += static_cast<char>(v & 255);
+    }
+    return text;
+  };
+  const int kUint = SAMPLEFORMAT_UINT, kRgb = PHOTOMETRIC_RGB;
+  const struct {
+    std::string name;
+    std::function<void(const std::string&)> write;
+  } cases[] = {
+      {"8-bit PNG", [&](const std::string& p) { write_png(p, side, 8, 3, false, samples(255)); }},
+      {"16-bit PNG",
+       [&](const std::string& p) { write_png(p, side, 16, 3, false, samples(65535)); }},
+      {"8-bit TIFF",
+       [&](const std::string& p) {
+         write_tiff(p, side, 8, kUint, 3, kRgb, false, false, as_doubles(samples(255)));
+       }},
+      {"16-bit TIFF, planes, tiled",
+       [&](const std::string& p) {
+         write_tiff(p, side, 16, kUint, 3, kRgb, true, true, as_doubles(samples(65535)));
+       }},
+      {"8-bit PPM", [&](const std::string& p) { write_file(p, ppm(255)); }},
+      {"16-bit PPM", [&](const std::string& p) { write_file(p, ppm(65535)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.write(dir / "colours");
+    const GreyImage image = read_grey_image(dir / "colours");
+    ASSERT_EQ(image.pixels.size(), 4u);
+    for (int p = 0; p < 3; p++) EXPECT_EQ(image.pixels[p], weights[p] * 255) << "primary " << p;
+    EXPECT_EQ(image.pixels[3], 0);
+  }
+}
+
 TEST(read_grey_image, EveryFormatGivesTheResponseOfThePgm) {
   // One picture written in every format and layout the reader takes; the
   // response vector is compared with that of the programs' own PGM reader.
