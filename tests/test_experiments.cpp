@@ -546,3 +546,28 @@ TEST(ManifestCommands, OtherNamesCountsAndLights) {
     EXPECT_EQ(v[9] * 8, std::round(v[9] * 8)) << line;
   }
 }
+
+TEST(Manifest, LastRecordNeedsNoLineBreak) {
+  // The last image is kept when its line ends with no line break, after
+  // lines ending with LF or CR LF, with a number or a quoted name last.
+  TempDir dir;
+  for (const std::string eol : {"\n", "\r\n"})
+    for (bool image_last : {false, true}) {
+      SCOPED_TRACE((eol == "\n" ? "LF, " : "CR LF, ") +
+                   std::string(image_last ? "image last" : "tilt last"));
+      const std::string text = image_last ? "surface,set,slant,tilt,image" + eol +
+                                                "s,0,45,0,a.pgm" + eol + "s,1,30,90,\"b, c.pgm\""
+                                          : "surface,set,image,slant,tilt" + eol +
+                                                "s,0,a.pgm,45,0" + eol + "s,1,\"b, c.pgm\",30,90";
+      write_file(dir / "m.csv", text);
+      const Manifest m(dir / "m.csv");
+      EXPECT_EQ(m.images.size(), 2u);
+      if (m.images.size() != 2) continue;
+      const ManifestImage& last = m.images[1];
+      EXPECT_EQ(last.set, 1u);
+      EXPECT_EQ(last.image, "b, c.pgm");
+      EXPECT_EQ(last.slant, 30);
+      EXPECT_EQ(last.tilt, 90);
+      EXPECT_EQ(last.line, 3);
+    }
+}
