@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <cstring>
@@ -300,6 +301,55 @@ TEST(AtomicWriters, WriteThroughLinksAndKeepTheMode) {
     ASSERT_EQ(symlink("loop.dat", (dir / "loop.dat").c_str()), 0);
     EXPECT_ANY_THROW(w.write(dir / "loop.dat", "z\n"));
     EXPECT_TRUE(is_link(dir / "loop.dat"));
+  }
+}
+
+// Every call of fsync in this program comes here (tests/CMakeLists.txt
+// links it with --wrap=fsync): while a FailingSync lives, fsync fails with
+// its error number; otherwise it is the C library's.
+extern "C" int __real_fsync(int fd);
+extern "C" int __wrap_fsync(int fd);
+
+namespace {
+
+int fsync_error = 0;  // the error fsync fails with, 0 for none
+
+class FailingSync {
+ public:
+  explicit FailingSync(int error) { fsync_error = error; }
+  ~FailingSync() { fsync_error = 0; }
+  FailingSync(const FailingSync&) = delete;
+  FailingSync& operator=(const FailingSync&) = delete;
+};
+
+}  // namespace
+
+extern "C" int __wrap_fsync(int fd) {
+  if (fsync_error == 0) return __real_fsync(fd);
+  errno = fsync_error;
+  return -1;
+}
+
+TEST(AtomicWriters, FailedSyncLeavesTheOldFileAndNoTemporary) {
+  // A file renamed into place before it is on the disk can be lost, or left
+  // empty, by a power cut: a failing fsync is a write error like any other.
+  for (const Writer& w : kWriters) {
+    SCOPED_TRACE(w.name);
+    TempDir dir;
+    const std::string target = dir / "test20.dat";
+    write_file(target, "old\n");
+    {
+      FailingSync failing(EIO);
+      try {
+        w.write(target, "new\n");
+        ADD_FAILURE() << "no error";
+      } catch (const DataError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  target + ": cannot write the file (" + std::strerror(EIO) + ")\n");
+      }
+    }
+    EXPECT_EQ(read_file(target), "old\n");
+    EXPECT_EQ(files_in(dir.path()), std::vector<std::string>{"test20.dat"});
   }
 }
 

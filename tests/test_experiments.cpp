@@ -547,3 +547,62 @@ TEST(ManifestCommands, OtherNamesCountsAndLights) {
     EXPECT_EQ(v[9] * 8, std::round(v[9] * 8)) << line;
   }
 }
+
+TEST(Manifest, LastRecordNeedsNoLineBreak) {
+  // The last image is kept when its line ends with no line break, after
+  // lines ending with LF or CR LF, with a number or a quoted name last.
+  TempDir dir;
+  for (const std::string eol : {"\n", "\r\n"})
+    for (bool image_last : {false, true}) {
+      SCOPED_TRACE((eol == "\n" ? "LF, " : "CR LF, ") +
+                   std::string(image_last ? "image last" : "tilt last"));
+      const std::string text = image_last ? "surface,set,slant,tilt,image" + eol +
+                                                "s,0,45,0,a.pgm" + eol + "s,1,30,90,\"b, c.pgm\""
+                                          : "surface,set,image,slant,tilt" + eol +
+                                                "s,0,a.pgm,45,0" + eol + "s,1,\"b, c.pgm\",30,90";
+      write_file(dir / "m.csv", text);
+      const Manifest m(dir / "m.csv");
+      EXPECT_EQ(m.images.size(), 2u);
+      if (m.images.size() != 2) continue;
+      const ManifestImage& last = m.images[1];
+      EXPECT_EQ(last.set, 1u);
+      EXPECT_EQ(last.image, "b, c.pgm");
+      EXPECT_EQ(last.slant, 30);
+      EXPECT_EQ(last.tilt, 90);
+      EXPECT_EQ(last.line, 3);
+    }
+}
+
+TEST(Manifest, LightVectorsInEveryQuadrantGiveTheirSlantAndTilt) {
+  // Light vectors made here from known angles, of lengths other than 1, in
+  // each quadrant of the image plane and on its axes: the slant
+  // atan2(hypot(x, y), z) and the tilt atan2(y, x), taken into [0, 360),
+  // come back in degrees, and the vector is kept as given.
+  const double pi = std::acos(-1.0);
+  const struct {
+    double slant, tilt, length;
+  } lights[] = {{20, 30, 2.5}, {30, 120, 1}, {50, 210, 0.4}, {80, 300, 1.7}, {45, 0, 1},
+                {60, 90, 3},   {10, 180, 1}, {35, 270, 0.9}, {0, 0, 2}};
+  std::string text = "surface,set,image,x,y,z\n";
+  std::vector<std::vector<double>> vectors;
+  for (const auto& l : lights) {
+    const double s = l.slant * pi / 180, t = l.tilt * pi / 180;
+    vectors.push_back({l.length * std::cos(t) * std::sin(s), l.length * std::sin(t) * std::sin(s),
+                       l.length * std::cos(s)});
+    char line[160];
+    std::snprintf(line, sizeof line, "s,0,%zu.pgm,%.17g,%.17g,%.17g\n", vectors.size(),
+                  vectors.back()[0], vectors.back()[1], vectors.back()[2]);
+    text += line;
+  }
+  TempDir dir;
+  write_file(dir / "m.csv", text);
+  const Manifest m(dir / "m.csv");
+  EXPECT_FALSE(m.angles);
+  ASSERT_EQ(m.images.size(), vectors.size());
+  for (size_t k = 0; k < vectors.size(); k++) {
+    SCOPED_TRACE("slant " + csv_number(lights[k].slant) + ", tilt " + csv_number(lights[k].tilt));
+    EXPECT_NEAR(m.images[k].slant, lights[k].slant, 1e-12);
+    EXPECT_NEAR(m.images[k].tilt, lights[k].tilt, 1e-12);
+    for (int c = 0; c < 3; c++) EXPECT_EQ(m.images[k].light[c], vectors[k][c]);
+  }
+}

@@ -74,6 +74,63 @@ TEST(image_response, KernelLargerThanTheImageIsRefused) {
   m_free(image);
 }
 
+TEST(image_response, EveryFilterGivesItsVarianceByTheDefinition) {
+  // Five different 3 x 3 kernels (one group of four and one left over in
+  // the fast path) on a 9 x 11 image: each element is the population
+  // variance of the kernel's correlation over the 7 x 9 positions where it
+  // lies wholly inside, worked out here in the definition's order, so every
+  // path must give the same bits. (A single kernel's variance alone would
+  // not see a fault common to the fast and the plain path.)
+  TempDir dir;
+  const int M = 3, F = 5;
+  std::vector<Kernel> kernels;
+  std::mt19937 g(11);
+  std::uniform_real_distribution<double> u(-1, 1);
+  for (int k = 0; k < F; k++) {
+    Kernel kernel(M, std::vector<double>(M));
+    for (auto& row : kernel)
+      for (double& v : row) v = u(g);
+    kernels.push_back(kernel);
+  }
+  write_bank(dir / "bank.dat", kernels);
+  Filters bank((dir / "bank.dat").c_str());
+  bank.normalise();  // as the programs use a bank: the variances are of these kernels
+  ASSERT_EQ(bank.F, static_cast<unsigned>(F));
+  MAT* image = random_matrix(9, 11, 12);
+  const unsigned rows = 9 - M + 1, cols = 11 - M + 1;
+  std::vector<double> expected;
+  for (int k = 0; k < F; k++) {
+    const MAT* K = bank.filters[k];
+    std::vector<double> r;
+    for (unsigned i = 0; i < rows; i++)
+      for (unsigned j = 0; j < cols; j++) {
+        double v = 0;
+        for (int a = 0; a < M; a++)
+          for (int b = 0; b < M; b++) v = v + K->me[a][b] * image->me[i + a][j + b];
+        r.push_back(v);
+      }
+    double sum = 0;
+    for (double v : r) sum = sum + v;
+    const double N = rows * cols, mean = sum / N;
+    double acc = 0;
+    for (double v : r) acc = acc + (v - mean) * (v - mean);
+    expected.push_back(acc / N);
+  }
+  const struct {
+    const char* name;
+    VEC* (*response)(Filters*, MAT*);
+  } paths[] = {{"image_response", image_response},
+               {"image_response_fast", image_response_fast},
+               {"image_response_plain", image_response_plain}};
+  for (const auto& path : paths) {
+    VEC* r = path.response(&bank, image);
+    ASSERT_EQ(r->dim, static_cast<unsigned>(F)) << path.name;
+    for (int k = 0; k < F; k++) EXPECT_EQ(r->ve[k], expected[k]) << path.name << ", filter " << k;
+    v_free(r);
+  }
+  m_free(image);
+}
+
 TEST(image_response, FastEqualsPlainBitForBit) {
   // Kernel and image sizes that exercise every block and tail of the fast
   // kernels, and bank sizes of one group of four kernels or several (whose
@@ -213,6 +270,59 @@ void write_tiff(const std::string& path, int side, int bits, int format, int cha
 }
 
 }  // namespace
+
+TEST(read_grey_image, PrimaryColoursGiveTheirOwnWeights) {
+  // Pure red, green and blue pixels at full scale and a black one: each
+  // primary gives its own Rec. 709 weight of 255, so a weight given to the
+  // wrong channel shows (a grey picture checks only the weights' sum).
+  TempDir dir;
+  const int side = 2;
+  const double weights[3] = {0.2126, 0.7152, 0.0722};
+  auto samples = [](unsigned full) {
+    std::vector<unsigned> s;
+    for (int p = 0; p < side * side; p++)
+      for (int c = 0; c < 3; c++) s.push_back(c == p ? full : 0);
+    return s;
+  };
+  auto as_doubles = [](const std::vector<unsigned>& s) {
+    return std::vector<double>(s.begin(), s.end());
+  };
+  auto ppm = [&](unsigned full) {
+    std::string text = "P6\n2 2\n" + std::to_string(full) + "\n";
+    for (unsigned v : samples(full)) {
+      if (full > 255) text += static_cast<char>(v >> 8);
+      text += static_cast<char>(v & 255);
+    }
+    return text;
+  };
+  const int kUint = SAMPLEFORMAT_UINT, kRgb = PHOTOMETRIC_RGB;
+  const struct {
+    std::string name;
+    std::function<void(const std::string&)> write;
+  } cases[] = {
+      {"8-bit PNG", [&](const std::string& p) { write_png(p, side, 8, 3, false, samples(255)); }},
+      {"16-bit PNG",
+       [&](const std::string& p) { write_png(p, side, 16, 3, false, samples(65535)); }},
+      {"8-bit TIFF",
+       [&](const std::string& p) {
+         write_tiff(p, side, 8, kUint, 3, kRgb, false, false, as_doubles(samples(255)));
+       }},
+      {"16-bit TIFF, planes, tiled",
+       [&](const std::string& p) {
+         write_tiff(p, side, 16, kUint, 3, kRgb, true, true, as_doubles(samples(65535)));
+       }},
+      {"8-bit PPM", [&](const std::string& p) { write_file(p, ppm(255)); }},
+      {"16-bit PPM", [&](const std::string& p) { write_file(p, ppm(65535)); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.write(dir / "colours");
+    const GreyImage image = read_grey_image(dir / "colours");
+    ASSERT_EQ(image.pixels.size(), 4u);
+    for (int p = 0; p < 3; p++) EXPECT_EQ(image.pixels[p], weights[p] * 255) << "primary " << p;
+    EXPECT_EQ(image.pixels[3], 0);
+  }
+}
 
 TEST(read_grey_image, EveryFormatGivesTheResponseOfThePgm) {
   // One picture written in every format and layout the reader takes; the
