@@ -606,3 +606,147 @@ TEST(Manifest, LightVectorsInEveryQuadrantGiveTheirSlantAndTilt) {
     for (int c = 0; c < 3; c++) EXPECT_EQ(m.images[k].light[c], vectors[k][c]);
   }
 }
+
+namespace {
+
+// Fields of CSV text, record by record.
+std::vector<std::vector<std::string>> csv_records(const std::string& text) {
+  std::vector<std::vector<std::string>> records;
+  FILE* f = fmemopen(const_cast<char*>(text.data()), text.size() + (text.empty() ? 1 : 0), "rb");
+  CsvReader reader(f, "text");
+  for (std::vector<std::string> fields; reader.next(fields);) records.push_back(fields);
+  std::fclose(f);
+  return records;
+}
+
+// Column `c` of every record but the header.
+std::vector<std::string> column(const std::string& text, size_t c) {
+  std::vector<std::string> values;
+  const auto records = csv_records(text);
+  for (size_t k = 1; k < records.size(); k++) values.push_back(records[k].at(c));
+  return values;
+}
+
+// The text without column `c`.
+std::string without_column(const std::string& text, size_t c) {
+  std::string out;
+  for (auto fields : csv_records(text)) {
+    fields.erase(fields.begin() + static_cast<long>(c));
+    append_csv_record(out, fields);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(Experiments, MasksFramesAndBanksOfTheManifestCommands) {
+  // Two sets of three surfaces, lights as vectors, and variants of that
+  // manifest: a mask of all ones, a mask without a border of b pixels, the
+  // images cropped by b instead, and y pointing up the picture.
+  const std::string root = w_.root;
+  const int b = 4;
+  std::vector<unsigned char> ones(64 * 64, 255), border(64 * 64, 0);
+  for (int i = b; i < 64 - b; i++)
+    for (int j = b; j < 64 - b; j++) border[i * 64 + j] = 1;
+  write_pgm(root + "/ones.pgm", 64, 64, ones);
+  write_pgm(root + "/border.pgm", 64, 64, border);
+  make_dirs(root + "/cropped");
+  std::string plain, all_ones, masked, cropped, up;
+  int row = 0;
+  for (const auto& fields : csv_records(workspace_manifest({"aaa", "aan", "aao"}, true))) {
+    const bool header = row++ == 0;
+    if (!header && std::stoi(fields[1]) > 1) continue;
+    auto with = [&](std::string& out, const std::string& mask) {
+      auto f = fields;
+      f.push_back(header ? "mask" : mask);
+      append_csv_record(out, f);
+    };
+    append_csv_record(plain, fields);
+    with(all_ones, "ones.pgm");
+    with(masked, "border.pgm");
+    auto f = fields;
+    if (!header) {
+      const GreyImage image = read_grey_image(root + "/" + f[2]);
+      std::vector<unsigned char> inner;
+      for (int i = b; i < 64 - b; i++)
+        for (int j = b; j < 64 - b; j++)
+          inner.push_back(static_cast<unsigned char>(image.pixels[i * 64 + j]));
+      f[2] = "cropped/" + std::to_string(row) + ".pgm";
+      write_pgm(root + "/" + f[2], 64 - 2 * b, 64 - 2 * b, inner);
+    }
+    append_csv_record(cropped, f);
+    f = fields;
+    if (!header) f[4] = csv_number(0.0 - std::stod(f[4]));
+    append_csv_record(up, f);
+  }
+  for (const auto& m : std::vector<std::pair<std::string, std::string>>{{"plain", plain},
+                                                                        {"ones", all_ones},
+                                                                        {"masked", masked},
+                                                                        {"cropped", cropped},
+                                                                        {"up", up}})
+    write_file(root + "/" + m.first + ".csv", m.second);
+
+  struct Outputs {
+    std::string database, classes, lights;
+  };
+  auto outputs = [&](const std::string& manifest, std::vector<std::string> extra,
+                     const std::string& builder = "build_database") {
+    const std::string m = root + "/" + manifest + ".csv", db = manifest + ".dat";
+    std::vector<std::string> build = {program(builder), "--manifest", m, "--output", db};
+    std::vector<std::string> classify = {
+        program("classify_images"), "--manifest", m, "--database", db, "--sets", "1"};
+    std::vector<std::string> estimate = {
+        program("estimate_light"), "--manifest", m, "--model-set", "0", "--test-set", "1"};
+    for (auto* argv : {&build, &classify, &estimate})
+      argv->insert(argv->end(), extra.begin(), extra.end());
+    const RunResult built = run(build, w_.work);
+    EXPECT_EQ(built.status, 0) << built.err;
+    const RunResult classes = run(classify, w_.work), lights = run(estimate, w_.work);
+    EXPECT_EQ(classes.status, 0) << classes.err;
+    EXPECT_EQ(lights.status, 0) << lights.err;
+    return Outputs{read_file(w_.work + "/" + db), classes.out, lights.out};
+  };
+  const Outputs base = outputs("plain", {});
+  ASSERT_FALSE(base.lights.empty());
+
+  // A mask of all ones changes no byte.
+  const Outputs ones_out = outputs("ones", {});
+  EXPECT_EQ(ones_out.database, base.database);
+  EXPECT_EQ(ones_out.classes, base.classes);
+  EXPECT_EQ(ones_out.lights, base.lights);
+
+  // A mask without a border of b pixels counts what the images cropped by b
+  // hold: the same models and results (the image column aside), from the
+  // fast and the plain kernels alike.
+  const Outputs inner = outputs("masked", {}), crop = outputs("cropped", {});
+  EXPECT_NE(inner.database, base.database);
+  EXPECT_EQ(inner.database, crop.database);
+  EXPECT_EQ(without_column(inner.classes, 2), without_column(crop.classes, 2));
+  EXPECT_EQ(without_column(inner.lights, 2), without_column(crop.lights, 2));
+  EXPECT_EQ(outputs("masked", {}, "build_database_plain").database, inner.database);
+
+  // y up: the same models and measures; lights written back in that frame.
+  const Outputs upward = outputs("up", {"--y-up"});
+  EXPECT_EQ(upward.database, base.database);
+  EXPECT_EQ(upward.classes, base.classes);
+  for (size_t c : {0, 1, 2, 3, 5, 7, 8, 10, 11, 12, 13})
+    EXPECT_EQ(column(upward.lights, c), column(base.lights, c)) << "column " << c;
+  const auto y = column(base.lights, 6), y_up = column(upward.lights, 6);
+  const auto tilt = column(base.lights, 4), tilt_up = column(upward.lights, 4);
+  const auto est = column(base.lights, 9), est_up = column(upward.lights, 9);
+  ASSERT_EQ(y.size(), y_up.size());
+  for (size_t k = 0; k < y.size(); k++) {
+    EXPECT_EQ(std::stod(y_up[k]), 0.0 - std::stod(y[k]));
+    EXPECT_NEAR(std::remainder(std::stod(tilt_up[k]) + std::stod(tilt[k]), 360.0), 0, 1e-9);
+    EXPECT_NEAR(std::remainder(std::stod(est_up[k]) + std::stod(est[k]), 360.0), 0, 1e-9);
+  }
+
+  // --bank default: the kernels of the file generate_filters writes.
+  ASSERT_EQ(run({program("generate_filters"), "--output", "default.dat"}, w_.work).status, 0);
+  const Outputs named = outputs("plain", {"--bank", "default"});
+  const Outputs file = outputs("plain", {"--filters", "default.dat"});
+  EXPECT_EQ(named.database, file.database);
+  EXPECT_EQ(named.classes, file.classes);
+  EXPECT_EQ(named.lights, file.lights);
+  EXPECT_NE(named.database, base.database);
+}
