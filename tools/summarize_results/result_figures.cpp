@@ -50,8 +50,25 @@ std::vector<std::string> title_lines(const std::string& title) {
   return lines;
 }
 
+// The width of a name in pixels at `font` pixels, roughly: bytes of UTF-8
+// beyond the first of a character take no room.
+double text_width(const std::string& s, double font) {
+  size_t characters = 0;
+  for (unsigned char c : s) characters += (c & 0xC0) != 0x80;
+  return static_cast<double>(characters) * font * 0.62;
+}
+
 double title_height(const std::vector<std::string>& lines) {
   return 15.0 * static_cast<double>(lines.size()) + 12;
+}
+
+// The width the title needs, so that no line runs off the figure: the
+// first line is larger and bold.
+double title_width(const std::vector<std::string>& lines) {
+  double width = 0;
+  for (size_t i = 0; i < lines.size(); i++)
+    width = std::max(width, i == 0 ? text_width(lines[i], 14) * 1.1 : text_width(lines[i], 10));
+  return width + 16;
 }
 
 void begin(std::string& svg, double width, double height) {
@@ -74,14 +91,6 @@ void text(std::string& svg, double x, double y, const std::string& attributes,
          "</text>\n";
 }
 
-// The width of a name in pixels at `font` pixels, roughly: bytes of UTF-8
-// beyond the first of a character take no room.
-double text_width(const std::string& s, double font) {
-  size_t characters = 0;
-  for (unsigned char c : s) characters += (c & 0xC0) != 0x80;
-  return static_cast<double>(characters) * font * 0.62;
-}
-
 }  // namespace
 
 std::string confusion_svg(const ConfusionMatrix& m, const std::string& title) {
@@ -97,7 +106,8 @@ std::string confusion_svg(const ConfusionMatrix& m, const std::string& title) {
   label += 10;
   const double left = label + 24;
   const double gap = labelled ? 22 : 0;  // between the known and the labelled rows
-  const double width = std::max(720.0, left + static_cast<double>(columns) * cell + 70);
+  const double width =
+      std::max({720.0, left + static_cast<double>(columns) * cell + 70, title_width(lines)});
   const double top = title_height(lines) + 30 + label * 0.75;
   const double grid = static_cast<double>(rows) * cell + gap;
   const double height = top + grid + 20;
@@ -216,7 +226,8 @@ std::string directions_svg(const ResultTable& estimates, const std::string& titl
   columns = std::max<size_t>(columns, 1);
   const size_t rows = (n + columns - 1) / columns;
   const double panel = 200, r = 70;
-  const double width = std::max(680.0, static_cast<double>(columns) * panel + 20);
+  const double width =
+      std::max({680.0, static_cast<double>(columns) * panel + 20, title_width(lines)});
   const double top = title_height(lines);
   const double height = top + static_cast<double>(rows) * panel + 30;
   const double pi = 3.141592653589793;
