@@ -387,6 +387,8 @@ TEST_F(Experiments, PerImageResultsAggregateToTheProgramsRows) {
   EXPECT_EQ(classify(manifest, "3").out, classified.out);
   EXPECT_EQ(estimate(manifest, "3").out, estimated.out);
 
+  // The programs' rows, for the rows summarize_results makes of the per-image results.
+  std::string classification_rows, direction_rows;
   const auto rows = csv_lines(classified.out);
   ASSERT_EQ(rows.size(), 1 + names.size() * 36);
   EXPECT_EQ(classified.out.substr(0, classified.out.find('\n')),
@@ -411,6 +413,7 @@ TEST_F(Experiments, PerImageResultsAggregateToTheProgramsRows) {
                   top3 / 36.0);
     RunResult program_row = run({program("classify_experiment"), std::to_string(n)}, w_.work);
     EXPECT_EQ(row + mean_sd(ratios, "%0.3lf \\ %0.3lf\\\\\n"), program_row.out);
+    classification_rows += program_row.out;
   }
 
   const auto lights = csv_lines(estimated.out);
@@ -430,8 +433,23 @@ TEST_F(Experiments, PerImageResultsAggregateToTheProgramsRows) {
     const std::string row = names[n] + "&" + std::to_string(hits) + "~/~" +
                             std::to_string(with_twin) + "&" + mean_sd(better, "%.3lf~/~%.3lf") +
                             "&" + mean_sd(ratios, "%.3lf~/~%.3lf") + "\\\\\n";
-    EXPECT_EQ(row, run({program("direction_experiment"), names[n]}, w_.work).out);
+    const std::string program_row = run({program("direction_experiment"), names[n]}, w_.work).out;
+    EXPECT_EQ(row, program_row);
+    direction_rows += program_row;
   }
+
+  // summarize_results gives the programs' rows byte for byte, those of the
+  // surfaces with a model only (the last two are labelled).
+  write_file(w_.root + "/classes.csv", classified.out);
+  write_file(w_.root + "/lights.csv", estimated.out);
+  const RunResult summarized_classes = run(
+      {program("summarize_results"), "rows", "--kind", "classification", w_.root + "/classes.csv"});
+  const RunResult summarized_lights =
+      run({program("summarize_results"), "rows", "--kind", "direction", w_.root + "/lights.csv"});
+  EXPECT_EQ(summarized_classes.status, 0) << summarized_classes.err;
+  EXPECT_EQ(summarized_classes.out, classification_rows);
+  EXPECT_EQ(summarized_lights.status, 0) << summarized_lights.err;
+  EXPECT_EQ(summarized_lights.out, direction_rows);
 
   // Lights given as the vectors the angles make: the same results in every
   // column but the true slant and tilt, which are computed from the vector.

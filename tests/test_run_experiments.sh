@@ -120,13 +120,14 @@ check_results() {
 # --- The scripts parse, and pass shellcheck where it is installed.
 for f in "$runner" "$0"; do bash -n "$f" || fail "bash -n $f"; done
 if command -v shellcheck >/dev/null; then shellcheck "$runner" "$0" || fail "shellcheck"; fi
-[[ -f $scripts/experiment_tables.awk && -f $scripts/summary_figure.gnuplot ]] || fail "helpers missing in $scripts"
+[[ -f $scripts/summary_figure.gnuplot ]] || fail "the figure's script is missing in $scripts"
 
 # --- A wrong command line is refused before anything is made.
 status=0
 "$runner" --bin-dir "$bin" --workspace "$ws" --surfaces 21 >"$log.out" 2>"$log.err" || status=$?
 expect_status 2
-for wrong in "--train-set 1" "--manifest $0 --seed 2"; do
+for wrong in "--train-set 1" "--manifest $0 --seed 2" "--space 8,40,41,1,1,2,1" "--srgb" "--y-up" \
+  "--bank laws --filters $0"; do
   # shellcheck disable=SC2086 # the options as words
   "$runner" --bin-dir "$bin" --workspace "$ws" $wrong >"$log.out" 2>"$log.err" || status=$?
   expect_status 2
@@ -182,9 +183,10 @@ cmp -s "$tmp/whole.csv" "$ws/results/classification_images.csv" || fail "classif
 # --- A manifest of its own: names that need quoting in CSV and escaping in
 # LaTeX, 8 lights at slant 50, three sets, the lights estimated on set 2.
 # Tables, per-image results and the confusion matrix agree.
-"$bin/generate_surfaces" --root "$tmp/own" --names aam,abk,aaj --sets 0,1,2 --slants 50 \
+"$bin/generate_surfaces" --root "$tmp/own" --names aam,abk,aaj,aas,abj --sets 0,1,2 --slants 50 \
   --tilts 0,45,90,135,180,225,270,315 --size 24 --seed 3 >/dev/null 2>&1 || fail "generate_surfaces failed"
-sed -e 's/^aam,/"wall, brick",/' -e 's/^abk,/b\&w_1 %x,/' "$tmp/own/data/manifest.csv" >"$tmp/own/data/own.csv"
+sed -e 's/^aam,/"wall, brick",/' -e 's/^abk,/b\&w_1 %x,/' "$tmp/own/data/manifest.csv" | grep -vE '^(aas|abj),' \
+  >"$tmp/own/data/own.csv"
 status=0
 "$runner" --bin-dir "$bin" --workspace "$tmp/own" --jobs 2 --bank laws --manifest "$tmp/own/data/own.csv" \
   --direction-set 2 >"$log.out" 2>"$log.err" || status=$?
@@ -221,6 +223,96 @@ for f in classification.tex direction.tex confusion.svg directions.svg summary.s
   grep -qF "bank laws (25 kernels of 5x5)" "$own/$f" || fail "$f does not name its bank"
 done
 grep -q '"commit": "[0-9a-f]\{12\}' "$own/run.json" || fail "run.json does not name the commit"
+cp -r "$own" "$tmp/own_results"
+
+# --- Photographs to label: a surface with test images only, named with a
+# comma, quotes and spaces, and one with training images only. The run is
+# complete. The first is classified: its 16 images are in
+# classification_images.csv with no nearer and ratio, and in a confusion
+# row of their own below the models; it has no table row and no direction
+# job. The second is a model (a column, an empty row) with no job at all.
+labelled='"new, ""odd"" one"'
+{
+  cat "$tmp/own/data/own.csv"
+  grep -E '^aas,[12],' "$tmp/own/data/manifest.csv" | sed "s/^aas,/$labelled,/"
+  grep -E '^abj,0,' "$tmp/own/data/manifest.csv" | sed 's/^abj,/spare model,/'
+} >"$tmp/own/data/labelled.csv"
+status=0
+"$runner" --bin-dir "$bin" --workspace "$tmp/own" --jobs 2 --bank laws --manifest "$tmp/own/data/labelled.csv" \
+  --direction-set 2 >"$log.out" 2>"$log.err" || status=$?
+expect_status 0
+grep -q "partial run" "$log.out" && fail "the run with surfaces without a model or tests is partial"
+expect_output "labelled: 16 images of 1 surface without a model"
+[[ $(grep -c "^$labelled,[12],.*,,\$" "$own/classification_images.csv") == 16 ]] ||
+  fail "classification_images.csv does not hold the 16 labelled images with empty nearer and ratio"
+[[ $(head -n 1 "$own/confusion.csv") == 'true\predicted,"wall, brick",b&w_1 %x,aaj,spare model' ]] ||
+  fail "the confusion matrix's columns are not the four models: $(head -n 1 "$own/confusion.csv")"
+[[ $(tail -n 2 "$own/confusion.csv" | paste -sd'|') =~ ^spare\ model,0,0,0,0\|$labelled,([0-9]+),([0-9]+),([0-9]+),([0-9]+)$ ]] ||
+  fail "the confusion matrix does not end with the spare model's row and the labelled surface's"
+((BASH_REMATCH[1] + BASH_REMATCH[2] + BASH_REMATCH[3] + BASH_REMATCH[4] == 16)) ||
+  fail "the labelled surface's confusion row does not count its 16 images"
+grep -qF 'font-style="italic">new, &quot;odd&quot; one</text>' "$own/confusion.svg" ||
+  fail "confusion.svg does not draw the labelled surface's row apart"
+for f in classification.csv direction.csv; do
+  [[ $(tail -n +2 "$own/$f" | cut -c1-4 | paste -sd' ') == '"wal b&w_ aaj,' ]] ||
+    fail "$f does not hold the rows of the three tested models alone"
+done
+# The lights of the three tested models are estimated as before, and no
+# job ran for the labelled surface's lights or for the spare model.
+for f in direction.csv direction_images.csv; do
+  cmp -s "$tmp/own_results/$f" "$own/$f" || fail "$f changed with the labelled surface and the spare model"
+done
+[[ $(tail -n +2 "$tmp/own/runs/joblog.txt" | wc -l) == 7 ]] || fail "not 4 classification and 3 direction jobs"
+[[ ! -e $tmp/own/runs/manifest_direction/0003 && ! -e $tmp/own/runs/manifest_classify/0004 ]] ||
+  fail "a job ran for the labelled surface's lights or for the spare model"
+grep -qF "(5 surfaces, 96 images listed), 1 without a model (labelled)" "$own/run.json" ||
+  fail "run.json does not count the labelled surface"
+
+# --- One's own bank file, another illumination space and the sRGB curve
+# reach the commands (the per-image results are theirs) and the records.
+"$bin/generate_filters" --bank gabor --scales 3 --orientations 2 --output "$tmp/bank.dat" >/dev/null 2>&1 ||
+  fail "generate_filters could not write a bank"
+space=24,30,60,6,0.9,1.1,2
+status=0
+"$runner" --bin-dir "$bin" --workspace "$tmp/own" --jobs 2 --filters "$tmp/bank.dat" --space "$space" --srgb \
+  --manifest "$tmp/own/data/own.csv" >"$log.out" 2>"$log.err" || status=$?
+expect_status 0
+cmp -s "$tmp/bank.dat" "$tmp/own/filters.dat" || fail "--filters: the workspace's bank is not the file"
+"$bin/build_database" --manifest "$tmp/own/data/own.csv" --filters "$tmp/bank.dat" --srgb --output "$tmp/srgb.dat" \
+  >/dev/null 2>&1 || fail "build_database --srgb failed"
+cmp -s "$tmp/srgb.dat" "$tmp/own/manifest.dat" || fail "the database was not built with --srgb"
+(cd "$tmp/own/runs/manifest_direction/0000" && "$bin/estimate_light" --manifest "$tmp/own/data/own.csv" \
+  --model-set 0 --test-set 1 --space "$space" --srgb --jobs 1) >"$tmp/whole.csv" 2>/dev/null ||
+  fail "estimate_light failed"
+cmp -s "$tmp/whole.csv" "$own/direction_images.csv" || fail "direction_images.csv is not that of --space and --srgb"
+for f in classification.tex direction.tex run.json confusion.svg directions.svg summary.svg; do
+  grep -qF "bank file $tmp/bank.dat (4 kernels of 11x11)" "$own/$f" || fail "$f does not name the bank file"
+  grep -qF "illumination space 24 tilts x 6 elevations 30-60 deg x 2 magnitudes 0.9-1.1" "$own/$f" ||
+    fail "$f does not give the illumination space"
+  grep -qF "sRGB curve undone" "$own/$f" || fail "$f does not say that the sRGB curve was undone"
+done
+grep -qF '"srgb": true' "$own/run.json" || fail "run.json does not record --srgb"
+status=0
+"$runner" --bin-dir "$bin" --workspace "$tmp/own" --space 8,40 --manifest "$tmp/own/data/own.csv" \
+  >"$log.out" 2>"$log.err" || status=$?
+expect_status 2
+expect_output "run_experiments: --space needs seven values"
+
+# --- --y-up goes to the commands and turns the directions figure, once
+# they take it; until then the runner refuses it before any job runs.
+status=0
+"$runner" --bin-dir "$bin" --workspace "$tmp/own" --jobs 2 --y-up --manifest "$tmp/own/data/own.csv" \
+  >"$log.out" 2>"$log.err" || status=$?
+if "$bin/classify_images" --help | grep -q -- --y-up && "$bin/estimate_light" --help | grep -q -- --y-up; then
+  expect_status 0
+  [[ $(grep -c -- '--y-up' "$tmp/own/runs/jobs.tsv") == 6 ]] || fail "--y-up did not reach the six jobs"
+  grep -qF '"y_up": true' "$own/run.json" || fail "run.json does not record --y-up"
+  grep -qF '90 up)</text>' "$own/directions.svg" || fail "directions.svg is not drawn with y up"
+else
+  expect_status 2
+  expect_output "--y-up: $bin/classify_images does not take --y-up"
+  echo "note: classify_images does not take --y-up yet: checked that the runner refuses it"
+fi
 
 # --- An unknown bank is refused with the generator's list before anything
 # is touched, so the next run still knows the bank as its own.
@@ -330,6 +422,7 @@ check_results aaa aaj
 fake=$tmp/fake
 mkdir "$fake"
 ln -s "$(realpath "$bin/generate_filters")" "$fake/generate_filters"
+ln -s "$(realpath "$bin/summarize_results")" "$fake/summarize_results"
 cat >"$fake/generate_surfaces" <<'EOF'
 #!/bin/sh
 while [ $# -gt 1 ]; do
