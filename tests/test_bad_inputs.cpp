@@ -255,6 +255,9 @@ TEST(BadInputs, ManifestsNameTheirLine) {
   write_pgm(dir / "big.pgm", 20, 20, render(h, 20, 45, 0, 2, 1));
   write_file(dir / "garbage.png", std::string("\x89PNG\r\n\x1a\n", 8) + garbage(300, 7));
   write_pgm(dir / "thin.pgm", 16, 1, std::vector<unsigned char>(16, 9));
+  std::vector<unsigned char> spots(16 * 16, 0);  // no 3 x 3 window wholly inside
+  for (int p = 0; p < 16 * 16; p += 2) spots[p] = 1;
+  write_pgm(dir / "spots.pgm", 16, 16, spots);
   for (int k = 0; k < 4; k++)
     write_pgm(dir / ("flat" + std::to_string(k) + ".pgm"), 16, 16,
               std::vector<unsigned char>(256, 100));
@@ -360,6 +363,18 @@ TEST(BadInputs, ManifestsNameTheirLine) {
        "written as 0.000000"},
       {"100000 lines, none of the model set", "build", unseen,
        "m.csv: the manifest lists no image of set 0"},
+      {"a mask of another size", "classify",
+       "surface,set,image,slant,tilt,mask\ns,1,a0.pgm,45,0,\ns,1,a90.pgm,45,90,big.pgm\n",
+       "m.csv:3: the mask \"big.pgm\" is 20x20, its image \"a90.pgm\" 16x16"},
+      {"a mask that cannot be read", "build",
+       "surface,set,image,slant,tilt,mask\ns,0,a0.pgm,45,0,\ns,0,a90.pgm,45,90,\n"
+       "s,0,a180.pgm,45,180,garbage.png\ns,0,a270.pgm,45,270,\n",
+       "m.csv:4: cannot read the mask \"garbage.png\""},
+      {"a mask under which no kernel position counts", "estimate",
+       "surface,set,image,slant,tilt,mask\ns,0,a0.pgm,45,0,\ns,0,a90.pgm,45,90,\n"
+       "s,0,a180.pgm,45,180,\ns,0,a270.pgm,45,270,\ns,1,a0.pgm,45,0,spots.pgm\n",
+       "m.csv:6: cannot filter the image \"a0.pgm\" (bank.dat: filter 0 \"kernel 0\" of 3x3 "
+       "leaves no position counted in the mask of an image of 16x16"},
       {"a folder for the manifest", "classify", "<folder>",
        "m.csv: cannot read the file (Is a directory)"},
   };

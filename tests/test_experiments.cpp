@@ -768,3 +768,52 @@ TEST_F(Experiments, MasksFramesAndBanksOfTheManifestCommands) {
   EXPECT_EQ(named.lights, file.lights);
   EXPECT_NE(named.database, base.database);
 }
+
+TEST_F(Experiments, SpaceAutoSamplesTheSlantsOfTheManifestsLights) {
+  // Lights at slants 6 to 39 (as a real rig's), or all at 45 but one at 10.
+  std::string low = "surface,set,image,slant,tilt\n", one = low;
+  int k = 0;
+  for (int q = 0; q < 2; q++)
+    for (int tilt = 0; tilt < 360; tilt += 30, k++) {
+      const std::string image =
+          "data/aan/aan" + std::to_string(q) + "/aan_45_" + std::to_string(tilt) + ".pgm,";
+      low += "aan," + std::to_string(q) + "," + image + std::to_string(6 + 3 * (k % 12)) + "," +
+             std::to_string(tilt) + "\n";
+      one += "aan," + std::to_string(q) + "," + image + (k == 15 ? "10," : "45,") +
+             std::to_string(tilt) + "\n";
+    }
+  write_file(w_.root + "/low.csv", low);
+  write_file(w_.root + "/one.csv", one);
+  write_file(w_.root + "/plain.csv", workspace_manifest({"aan"}, false));
+  auto estimate = [&](const std::string& manifest, const std::string& space) {
+    std::vector<std::string> argv = {program("estimate_light"),
+                                     "--manifest",
+                                     w_.root + "/" + manifest,
+                                     "--model-set",
+                                     "0",
+                                     "--test-set",
+                                     "1"};
+    if (!space.empty()) argv.insert(argv.end(), {"--space", space});
+    const RunResult r = run(argv, w_.work);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.err;
+  };
+  const std::string warning = "estimate_light: warning: ";
+  // The shipped layout's lights lie within the default space.
+  EXPECT_EQ(estimate("plain.csv", "").find(warning), std::string::npos);
+  // Slants 6, 9, ..., 39 in each set: 6 to 24, 14 of the 24 lights, lie
+  // outside the default's 26 to 60; auto samples slants 1 to 44 and covers
+  // them all.
+  EXPECT_NE(estimate("low.csv", "")
+                .find(warning + "14 of the 24 lights lie outside the slants the light "
+                                "space samples, 26 to 60 degrees (--space "
+                                "120,30,65,35,0.8,1.3,5); --space auto"),
+            std::string::npos);
+  const std::string automatic = estimate("low.csv", "auto");
+  EXPECT_EQ(automatic.find(warning), std::string::npos) << automatic;
+  EXPECT_NE(automatic.find("space 120,46,89,43,0.8,1.3,5, 25800 light vectors"), std::string::npos)
+      << automatic;
+  // One light at slant 10 is enough.
+  EXPECT_NE(estimate("one.csv", "").find(warning + "1 of the 24 lights lies outside"),
+            std::string::npos);
+}

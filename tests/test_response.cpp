@@ -128,6 +128,53 @@ TEST(image_response, EveryFilterGivesItsVarianceByTheDefinition) {
     for (int k = 0; k < F; k++) EXPECT_EQ(r->ve[k], expected[k]) << path.name << ", filter " << k;
     v_free(r);
   }
+
+  // Under a mask the same variances run over the positions whose 3 x 3
+  // pixels all lie inside, in row-major order; a mask of all ones changes
+  // nothing.
+  std::vector<unsigned char> inside(9 * 11, 1);
+  for (int p : {0, 13, 25, 26, 47, 60, 75, 98}) inside[p] = 0;
+  std::vector<double> masked;
+  for (int k = 0; k < F; k++) {
+    const MAT* K = bank.filters[k];
+    std::vector<double> r;
+    for (unsigned i = 0; i < rows; i++)
+      for (unsigned j = 0; j < cols; j++) {
+        bool counted = true;
+        double v = 0;
+        for (int a = 0; a < M; a++)
+          for (int b = 0; b < M; b++) {
+            counted = counted && inside[(i + a) * 11 + j + b];
+            v = v + K->me[a][b] * image->me[i + a][j + b];
+          }
+        if (counted) r.push_back(v);
+      }
+    ASSERT_GT(r.size(), 10u);
+    ASSERT_LT(r.size(), rows * cols);
+    double sum = 0;
+    for (double v : r) sum = sum + v;
+    const double N = static_cast<double>(r.size()), mean = sum / N;
+    double acc = 0;
+    for (double v : r) acc = acc + (v - mean) * (v - mean);
+    masked.push_back(acc / N);
+  }
+  const std::vector<unsigned char> ones(9 * 11, 1);
+  const struct {
+    const char* name;
+    VEC* (*response)(Filters*, MAT*, const unsigned char*);
+  } masked_paths[] = {{"image_response", image_response},
+                      {"image_response_fast", image_response_fast},
+                      {"image_response_plain", image_response_plain}};
+  for (const auto& path : masked_paths) {
+    VEC* r = path.response(&bank, image, inside.data());
+    VEC* all = path.response(&bank, image, ones.data());
+    for (int k = 0; k < F; k++) {
+      EXPECT_EQ(r->ve[k], masked[k]) << path.name << " under the mask, filter " << k;
+      EXPECT_EQ(all->ve[k], expected[k]) << path.name << " under all ones, filter " << k;
+    }
+    v_free(r);
+    v_free(all);
+  }
   m_free(image);
 }
 

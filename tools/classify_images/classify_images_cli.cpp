@@ -73,17 +73,20 @@ static int classify_images_body(const CliArgs& args) {
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));
   Manifest manifest(o.manifest, o.y_up);
+  const SpaceOption sampled = space_for(o.space, manifest);
   keep_surface(&manifest, o.surface);
   const std::unique_ptr<Filters> owned_bank = chosen_bank(args, kProgram);
   Filters& bank = *owned_bank;
   Database database(o.database.c_str(), &bank);
   if (database.K == 0) data_error(o.database, 0, "the database holds no model");
   const std::map<std::string, u_int> classes = model_classes(database, o.database);
-  const std::unique_ptr<ISpace> space = make_space(o.space);
+  const std::unique_ptr<ISpace> space = make_space(sampled);
   std::fprintf(stderr,
-               "%s: manifest %s, sets %s; database %s, %u models; %u light vectors; %ld threads\n",
+               "%s: manifest %s, sets %s; database %s, %u models; space %s, %u light vectors; "
+               "%ld threads\n",
                kProgram, o.manifest.c_str(), join_sets(o.sets).c_str(), o.database.c_str(),
-               database.K, space->K, o.jobs);
+               database.K, space_values(sampled).c_str(), space->K, o.jobs);
+  warn_lights_outside(kProgram, manifest, images_of_sets(manifest, o.sets), sampled);
   const std::vector<ImageClassification> results =
       classify_manifest_images(manifest, o.sets, &database, classes, space.get(), o.image,
                                static_cast<unsigned>(o.jobs), progress_lines(kProgram));

@@ -75,16 +75,19 @@ static int estimate_light_body(const CliArgs& args) {
   std::unique_ptr<AtomicOutput> output;
   if (!o.output.empty()) output.reset(new AtomicOutput(o.output));
   Manifest manifest(o.manifest, o.y_up);
+  const SpaceOption sampled = space_for(o.space, manifest);
   keep_surface(&manifest, o.surface);
   const std::unique_ptr<Filters> owned_bank = chosen_bank(args, kProgram);
   Filters& bank = *owned_bank;
-  const std::unique_ptr<ISpace> space = make_space(o.space);
+  const std::unique_ptr<ISpace> space = make_space(sampled);
   const unsigned int model_set = static_cast<unsigned>(o.model_set);
   const unsigned int test_set = static_cast<unsigned>(o.test_set);
-  std::fprintf(
-      stderr,
-      "%s: manifest %s, models from set %u, lights of set %u; %u light vectors; %ld threads\n",
-      kProgram, o.manifest.c_str(), model_set, test_set, space->K, o.jobs);
+  std::fprintf(stderr,
+               "%s: manifest %s, models from set %u, lights of set %u; space %s, %u light "
+               "vectors; %ld threads\n",
+               kProgram, o.manifest.c_str(), model_set, test_set, space_values(sampled).c_str(),
+               space->K, o.jobs);
+  warn_lights_outside(kProgram, manifest, images_of_sets(manifest, {model_set, test_set}), sampled);
   const std::vector<LightEstimate> results =
       estimate_manifest_lights(manifest, model_set, test_set, &bank, space.get(), o.image,
                                static_cast<unsigned>(o.jobs), progress_lines(kProgram));

@@ -3,15 +3,22 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "bank_choice.h"
 #include "cli.h"
+#include "csv.h"
 #include "data_error.h"
 #include "number.h"
 #include "parallel.h"
 
 bool parse_space(const std::string& text, SpaceOption* space, std::string* why) {
+  if (text == "auto") {
+    *space = SpaceOption();
+    space->automatic = true;
+    return true;
+  }
   const std::vector<std::string> v = split_text(text, ',');
   if (v.size() != 7) {
     *why = "--space needs seven values T,E0,E1,E,M0,M1,M, not \"" + text + "\"";
@@ -43,6 +50,67 @@ bool parse_space(const std::string& text, SpaceOption* space, std::string* why) 
   }
   *space = s;
   return true;
+}
+
+SpaceOption auto_space(const Manifest& manifest) {
+  double least = 90, greatest = 0;
+  for (const ManifestImage& image : manifest.images) {
+    least = std::min(least, image.slant);
+    greatest = std::max(greatest, image.slant);
+  }
+  const double lo = std::max(0.0, std::floor(least) - 5),
+               hi = std::min(89.0, std::ceil(greatest) + 5);
+  SpaceOption space;
+  space.elevation_from = 90 - hi;
+  space.elevation_to = 90 - lo;
+  space.elevations = static_cast<long>(hi - lo);
+  return space;
+}
+
+SpaceOption space_for(const SpaceOption& option, const Manifest& manifest) {
+  return option.automatic ? auto_space(manifest) : option;
+}
+
+std::vector<size_t> images_of_sets(const Manifest& manifest,
+                                   const std::vector<unsigned int>& sets) {
+  std::vector<size_t> which;
+  for (size_t k = 0; k < manifest.images.size(); k++)
+    if (std::find(sets.begin(), sets.end(), manifest.images[k].set) != sets.end())
+      which.push_back(k);
+  return which;
+}
+
+std::string space_values(const SpaceOption& s) {
+  return std::to_string(s.tilts) + "," + csv_number(s.elevation_from) + "," +
+         csv_number(s.elevation_to) + "," + std::to_string(s.elevations) + "," +
+         csv_number(s.magnitude_from) + "," + csv_number(s.magnitude_to) + "," +
+         std::to_string(s.magnitudes);
+}
+
+void sampled_slants(const SpaceOption& s, double* lo, double* hi) {
+  const double step = (s.elevation_to - s.elevation_from) / static_cast<double>(s.elevations);
+  *lo = 90 - (s.elevation_from + static_cast<double>(s.elevations - 1) * step);
+  *hi = 90 - s.elevation_from;
+}
+
+void warn_lights_outside(const char* program, const Manifest& manifest,
+                         const std::vector<size_t>& which, const SpaceOption& space) {
+  double lo, hi;
+  sampled_slants(space, &lo, &hi);
+  const double half_step =
+      (space.elevation_to - space.elevation_from) / static_cast<double>(space.elevations) / 2;
+  size_t outside = 0;
+  for (size_t k : which) {
+    const double slant = manifest.images[k].slant;
+    outside += slant < lo - half_step || slant > hi + half_step;
+  }
+  if (outside == 0) return;
+  std::fprintf(stderr,
+               "%s: warning: %zu of the %zu lights %s outside the slants the light space samples, "
+               "%s to %s degrees (--space %s); --space auto samples the slants of the "
+               "manifest's lights\n",
+               program, outside, which.size(), outside == 1 ? "lies" : "lie", format_g(lo).c_str(),
+               format_g(hi).c_str(), space_values(space).c_str());
 }
 
 std::unique_ptr<ISpace> make_space(const SpaceOption& s) {
@@ -91,7 +159,9 @@ std::vector<CliOption> shared_options() {
           {"space", "LIST",
            "the sampled light vectors: T,E0,E1,E,M0,M1,M for T tilts over\nthe circle, E "
            "elevations in [E0, E1) degrees above the image\nplane (90 - slant) and M magnitudes "
-           "in [M0, M1)\n(default 120,30,65,35,0.8,1.3,5: 21000 vectors)"},
+           "in [M0, M1)\n(default 120,30,65,35,0.8,1.3,5: 21000 vectors), or auto:\nthe "
+           "slants of the manifest's lights and 5 degrees more on\neither side, one elevation "
+           "a degree (see the README)"},
           {"jobs", "N",
            "threads to spread the work over (default: all cores, " +
                std::to_string(available_cores()) + " here);\nthe output is the same for every N"}};

@@ -54,11 +54,13 @@ unsigned int read_set(const CliArgs& args, const char* name, long fallback) {
   return static_cast<unsigned int>(args.whole(name, 0, 2147483647, fallback));
 }
 
-// "T tilts x E elevations E0-E1 deg x M magnitudes M0-M1" of the --space value.
-std::string space_text(const CliArgs& args) {
-  SpaceOption space;
+// "T tilts x E elevations E0-E1 deg x M magnitudes M0-M1" of the --space
+// value, as the commands sample it on `manifest` (auto made of its lights).
+std::string space_text(const CliArgs& args, const Manifest& manifest) {
+  SpaceOption option;
   std::string why;
-  if (args.has("space") && !parse_space(args.text("space"), &space, &why)) throw UsageError(why);
+  if (args.has("space") && !parse_space(args.text("space"), &option, &why)) throw UsageError(why);
+  const SpaceOption space = space_for(option, manifest);
   return std::to_string(space.tilts) + " tilts x " + std::to_string(space.elevations) +
          " elevations " + csv_number(space.elevation_from) + "-" + csv_number(space.elevation_to) +
          " deg x " + std::to_string(space.magnitudes) + " magnitudes " +
@@ -73,8 +75,11 @@ int survey_body(const CliArgs& args) {
   const unsigned int train_set = read_set(args, "train-set", 0);
   const std::vector<unsigned int> test_sets = read_sets(args, "test-sets");
   const long direction_set = args.whole("direction-set", 0, 2147483647, -1);
-  const std::string space = space_text(args);
+  SpaceOption checked;
+  std::string why;
+  if (args.has("space") && !parse_space(args.text("space"), &checked, &why)) throw UsageError(why);
   const Manifest manifest(manifest_file);
+  const std::string space = space_text(args, manifest);
   const ManifestSurvey survey = survey_manifest(manifest, train_set, test_sets, direction_set);
   write_output(args, "space " + space + "\n" + survey_text(survey));
   return 0;
