@@ -68,5 +68,5 @@ std::unique_ptr<Filters> chosen_bank(const CliArgs& args, const std::string& pro
 }
 
 std::string bank_label(const CliArgs& args) {
-  return args.has("bank") ? "bank " + args.text("bank") : args.nonempty("filters", kDefaultFile);
+  return args.has("bank") ? args.text("bank") : args.nonempty("filters", kDefaultFile);
 }

@@ -27,7 +27,7 @@ std::unique_ptr<Filters> chosen_bank(const CliArgs& args, const std::string& pro
 // the text of its file and normalised. An unknown name raises a UsageError.
 std::unique_ptr<Filters> named_bank(const std::string& name);
 
-// How the bank was chosen, for progress lines: "bank default" or "filters F".
+// How the bank was chosen, for progress lines: its name, or its file.
 std::string bank_label(const CliArgs& args);
 
 #endif
