@@ -298,21 +298,27 @@ status=0
 expect_status 2
 expect_output "run_experiments: --space needs seven values"
 
-# --- --y-up goes to the commands and turns the directions figure, once
-# they take it; until then the runner refuses it before any job runs.
+# --- --y-up goes to the commands and turns the directions figure.
 status=0
 "$runner" --bin-dir "$bin" --workspace "$tmp/own" --jobs 2 --y-up --manifest "$tmp/own/data/own.csv" \
   >"$log.out" 2>"$log.err" || status=$?
-if "$bin/classify_images" --help | grep -q -- --y-up && "$bin/estimate_light" --help | grep -q -- --y-up; then
-  expect_status 0
-  [[ $(grep -c -- '--y-up' "$tmp/own/runs/jobs.tsv") == 6 ]] || fail "--y-up did not reach the six jobs"
-  grep -qF '"y_up": true' "$own/run.json" || fail "run.json does not record --y-up"
-  grep -qF '90 up)</text>' "$own/directions.svg" || fail "directions.svg is not drawn with y up"
-else
-  expect_status 2
-  expect_output "--y-up: $bin/classify_images does not take --y-up"
-  echo "note: classify_images does not take --y-up yet: checked that the runner refuses it"
-fi
+expect_status 0
+[[ $(grep -c -- '--y-up' "$tmp/own/runs/jobs.tsv") == 6 ]] || fail "--y-up did not reach the six jobs"
+grep -qF '"y_up": true' "$own/run.json" || fail "run.json does not record --y-up"
+grep -qF '90 up)</text>' "$own/directions.svg" || fail "directions.svg is not drawn with y up"
+
+# --- A model set of three lights is refused before any image is read,
+# naming the manifest, the surface and the set.
+{
+  echo surface,set,image,slant,tilt
+  for tilt in 0 90 180; do echo "three,0,missing_$tilt.pgm,45,$tilt"; done
+  echo "three,1,missing_test.pgm,45,0"
+} >"$tmp/three.csv"
+status=0
+"$runner" --bin-dir "$bin" --workspace "$tmp/three" --manifest "$tmp/three.csv" >"$log.out" 2>"$log.err" ||
+  status=$?
+expect_status 1
+expect_output "$tmp/three.csv:2: surface \"three\", set 0 cannot give a model (it has 3 lights; a model needs at least 4"
 
 # --- An unknown bank is refused with the generator's list before anything
 # is touched, so the next run still knows the bank as its own.
