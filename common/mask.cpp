@@ -1,6 +1,7 @@
 #include "mask.h"
 
 #include <cassert>
+#include <cstring>
 #include <string>
 
 #include "data_error.h"
@@ -9,6 +10,12 @@
 size_t counted_positions(const unsigned char* inside, unsigned int m, unsigned int n,
                          unsigned int fm, unsigned int fn, std::vector<unsigned char>* counted) {
   assert(fm >= 1 && fn >= 1 && fm <= m && fn <= n);
+  const unsigned int rows = m - fm + 1, cols = n - fn + 1;
+  // A mask of all ones, the common case, counts every position.
+  if (!std::memchr(inside, 0, static_cast<size_t>(m) * n)) {
+    counted->assign(static_cast<size_t>(rows) * cols, 1);
+    return counted->size();
+  }
   // outside[(i) * (n + 1) + j]: the pixels outside the mask in rows < i and
   // columns < j (a summed-area table), so that a window's count is four
   // lookups.
@@ -21,7 +28,6 @@ size_t counted_positions(const unsigned char* inside, unsigned int m, unsigned i
       outside[(i + 1) * width + j + 1] = outside[i * width + j + 1] + row;
     }
   }
-  const unsigned int rows = m - fm + 1, cols = n - fn + 1;
   counted->assign(static_cast<size_t>(rows) * cols, 0);
   size_t count = 0;
   for (unsigned int i = 0; i < rows; i++)
