@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "class_surface.h"
+#include "cli.h"
 #include "data_error.h"
 #include "experiment.h"
 #include "owners.h"
-#include "program.h"
 #include "response.h"
 #include "statistics.h"
 #include "surface.h"

@@ -49,16 +49,6 @@ void print_index(FILE* f, Index in) {
                static_cast<int>(in.z));
 }
 
-void quadratic_terms(const VEC* L, double q[6]) {
-  const double x = L->ve[0], y = L->ve[1], z = L->ve[2];
-  q[0] = x * x;
-  q[1] = (x + x) * y;
-  q[2] = (x + x) * z;
-  q[3] = y * y;
-  q[4] = (y + y) * z;
-  q[5] = z * z;
-}
-
 VEC* feature_vector(MAT* Phi, VEC* L) {
   assert(L->dim == 3);
   assert(Phi->n == 6);

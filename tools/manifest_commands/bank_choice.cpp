@@ -7,6 +7,7 @@
 #include "data_error.h"
 #include "filter_bank.h"
 #include "filters.h"
+#include "named_bank.h"
 
 namespace {
 
@@ -32,27 +33,14 @@ std::vector<CliOption> bank_options() {
            "normalised"}};
 }
 
-std::unique_ptr<Filters> named_bank(const std::string& name) {
-  gen::BankParams params;
-  params.bank = name;
-  std::string why;
-  const std::vector<gen::Kernel> kernels = gen::build_bank(params, &why);
-  if (kernels.empty()) throw UsageError("--bank \"" + name + "\": " + why);
-  std::unique_ptr<Filters> bank(read_bank_text(gen::format_bank(kernels), "bank " + name));
-  bank->normalise();
-  return bank;
-}
-
 std::unique_ptr<Filters> chosen_bank(const CliArgs& args, const std::string& program) {
   if (args.has("bank") && args.has("filters"))
     throw UsageError("--bank and --filters exclude each other");
   if (args.has("bank")) {
     const std::string name = args.nonempty("bank", "");
-    bool known = false;
-    for (const std::string& n : gen::bank_names()) known = known || n == name;
-    if (!known)
+    if (!is_bank_name(name))
       throw UsageError("--bank \"" + name + "\" is not a bank; the banks: " + bank_list());
-    return named_bank(name);
+    return std::unique_ptr<Filters>(named_bank(name));
   }
   const std::string file = args.nonempty("filters", kDefaultFile);
   struct stat st;

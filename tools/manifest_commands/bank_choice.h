@@ -23,10 +23,6 @@ std::vector<CliOption> bank_options();
 // and both ways out.
 std::unique_ptr<Filters> chosen_bank(const CliArgs& args, const std::string& program);
 
-// The bank of generate_filters named `name` (gen::bank_names()), read from
-// the text of its file and normalised. An unknown name raises a UsageError.
-std::unique_ptr<Filters> named_bank(const std::string& name);
-
 // How the bank was chosen, for progress lines: its name, or its file.
 std::string bank_label(const CliArgs& args);
 

@@ -13,64 +13,6 @@
 #include "number.h"
 #include "parallel.h"
 
-bool parse_space(const std::string& text, SpaceOption* space, std::string* why) {
-  if (text == "auto") {
-    *space = SpaceOption();
-    space->automatic = true;
-    return true;
-  }
-  const std::vector<std::string> v = split_text(text, ',');
-  if (v.size() != 7) {
-    *why = "--space needs seven values T,E0,E1,E,M0,M1,M, not \"" + text + "\"";
-    return false;
-  }
-  SpaceOption s;
-  const bool counts = parse_long(v[0], 1, 100000, &s.tilts) &&
-                      parse_long(v[3], 1, 100000, &s.elevations) &&
-                      parse_long(v[6], 1, 100000, &s.magnitudes);
-  const bool ranges = parse_double(v[1], -90, 90, &s.elevation_from) &&
-                      parse_double(v[2], -90, 90, &s.elevation_to) &&
-                      parse_double(v[4], kMinLightLength, kMaxLightLength, &s.magnitude_from) &&
-                      parse_double(v[5], kMinLightLength, kMaxLightLength, &s.magnitude_to);
-  if (!counts || !ranges) {
-    *why = "--space \"" + text +
-           "\": counts are whole numbers from 1 to 100000, elevations degrees from -90 to 90, "
-           "magnitudes from " +
-           format_g(kMinLightLength) + " to " + format_g(kMaxLightLength);
-    return false;
-  }
-  if (s.elevation_from > s.elevation_to || s.magnitude_from > s.magnitude_to) {
-    *why = "--space \"" + text +
-           "\": a range runs from its lower end to its upper one (E0 <= E1, " + "M0 <= M1)";
-    return false;
-  }
-  if (static_cast<double>(s.tilts) * s.elevations * s.magnitudes > 1e7) {
-    *why = "--space \"" + text + "\" makes more than 10 million vectors";
-    return false;
-  }
-  *space = s;
-  return true;
-}
-
-SpaceOption auto_space(const Manifest& manifest) {
-  double least = 90, greatest = 0;
-  for (const ManifestImage& image : manifest.images) {
-    least = std::min(least, image.slant);
-    greatest = std::max(greatest, image.slant);
-  }
-  const double lo = std::max(0.0, std::floor(least) - 5),
-               hi = std::min(89.0, std::ceil(greatest) + 5);
-  SpaceOption space;
-  space.elevation_from = 90 - hi;
-  space.elevation_to = 90 - lo;
-  space.elevations = static_cast<long>(hi - lo);
-  return space;
-}
-
-SpaceOption space_for(const SpaceOption& option, const Manifest& manifest) {
-  return option.automatic ? auto_space(manifest) : option;
-}
-
 std::vector<size_t> images_of_sets(const Manifest& manifest,
                                    const std::vector<unsigned int>& sets) {
   std::vector<size_t> which;
@@ -78,47 +20,6 @@ std::vector<size_t> images_of_sets(const Manifest& manifest,
     if (std::find(sets.begin(), sets.end(), manifest.images[k].set) != sets.end())
       which.push_back(k);
   return which;
-}
-
-std::string space_values(const SpaceOption& s) {
-  return std::to_string(s.tilts) + "," + csv_number(s.elevation_from) + "," +
-         csv_number(s.elevation_to) + "," + std::to_string(s.elevations) + "," +
-         csv_number(s.magnitude_from) + "," + csv_number(s.magnitude_to) + "," +
-         std::to_string(s.magnitudes);
-}
-
-void sampled_slants(const SpaceOption& s, double* lo, double* hi) {
-  const double step = (s.elevation_to - s.elevation_from) / static_cast<double>(s.elevations);
-  *lo = 90 - (s.elevation_from + static_cast<double>(s.elevations - 1) * step);
-  *hi = 90 - s.elevation_from;
-}
-
-void warn_lights_outside(const char* program, const Manifest& manifest,
-                         const std::vector<size_t>& which, const SpaceOption& space) {
-  double lo, hi;
-  sampled_slants(space, &lo, &hi);
-  const double half_step =
-      (space.elevation_to - space.elevation_from) / static_cast<double>(space.elevations) / 2;
-  size_t outside = 0;
-  for (size_t k : which) {
-    const double slant = manifest.images[k].slant;
-    outside += slant < lo - half_step || slant > hi + half_step;
-  }
-  if (outside == 0) return;
-  std::fprintf(stderr,
-               "%s: warning: %zu of the %zu lights %s outside the slants the light space samples, "
-               "%s to %s degrees (--space %s); --space auto samples the slants of the "
-               "manifest's lights\n",
-               program, outside, which.size(), outside == 1 ? "lies" : "lie", format_g(lo).c_str(),
-               format_g(hi).c_str(), space_values(space).c_str());
-}
-
-std::unique_ptr<ISpace> make_space(const SpaceOption& s) {
-  const double pi = 3.141592653589793;
-  return std::unique_ptr<ISpace>(new ISpace(0.0, 360 * pi / 180, static_cast<unsigned>(s.tilts),
-                                            s.elevation_from * pi / 180, s.elevation_to * pi / 180,
-                                            static_cast<unsigned>(s.elevations), s.magnitude_from,
-                                            s.magnitude_to, static_cast<unsigned>(s.magnitudes)));
 }
 
 bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::string* why) {
@@ -132,6 +33,20 @@ std::string join_sets(const std::vector<unsigned int>& sets) {
   std::string text;
   for (unsigned int q : sets) text += (text.empty() ? "" : ",") + std::to_string(q);
   return text;
+}
+
+void warn_lights_outside(const char* program, const Manifest& manifest,
+                         const std::vector<size_t>& which, const SpaceOption& space) {
+  const size_t outside = lights_outside(manifest, which, space);
+  if (outside == 0) return;
+  double lo, hi;
+  sampled_slants(space, &lo, &hi);
+  std::fprintf(stderr,
+               "%s: warning: %zu of the %zu lights %s outside the slants the light space samples, "
+               "%s to %s degrees (--space %s); --space auto samples the slants of the "
+               "manifest's lights\n",
+               program, outside, which.size(), outside == 1 ? "lies" : "lie", format_g(lo).c_str(),
+               format_g(hi).c_str(), space_values(space).c_str());
 }
 
 void keep_surface(Manifest* manifest, long surface) {

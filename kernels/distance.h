@@ -2,7 +2,7 @@
 // programs.
 //
 // The light vectors are given by their six quadratic terms (quadratic_terms
-// of class_surface.h) in six arrays of `stride` doubles each ("terms"):
+// below) in six arrays of `stride` doubles each ("terms"):
 // terms[c * stride + k] is term c of light k. Every distance here is formed
 // exactly as delta forms it: the prediction as the matrix library's inner
 // product (from 0, terms 0 to 5 in turn), then ((pred - D) - mu) / sigma
@@ -16,6 +16,32 @@
 #include <vector>
 
 #include "meschach.h"
+
+// The six quadratic terms of L = (x, y, z) in the order of a row of P:
+// x x, (x + x) y, (x + x) z, y y, (y + y) z, z z.
+void quadratic_terms(const VEC* L, double q[6]);
+
+// The square of delta at a light vector whose quadratic terms are q, with
+// the prediction formed in place in delta's order of operations (the matrix
+// library's inner product: from 0, terms 0 to 5 in turn), so that its square
+// root is delta to the last bit. P holds F rows of 6 coefficients.
+inline double squared_delta(const double q[6], double const* const* P, const double* D,
+                            const double* mu, const double* sigma, unsigned int F) {
+  double res = 0.0;
+  for (unsigned int f = 0; f < F; f++) {
+    const double* p = P[f];
+    double pred = 0.0;
+    pred += p[0] * q[0];
+    pred += p[1] * q[1];
+    pred += p[2] * q[2];
+    pred += p[3] * q[3];
+    pred += p[4] * q[4];
+    pred += p[5] * q[5];
+    const double tmp = ((pred - D[f]) - mu[f]) / sigma[f];
+    res = res + tmp * tmp;
+  }
+  return res;
+}
 
 // The terms of K light vectors, with `stride` the multiple of 4 at or above K
 // (the padding repeats the last light).

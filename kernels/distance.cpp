@@ -2,8 +2,17 @@
 
 #include <cmath>
 
-#include "class_surface.h"
 #include "correlation.h"
+
+void quadratic_terms(const VEC* L, double q[6]) {
+  const double x = L->ve[0], y = L->ve[1], z = L->ve[2];
+  q[0] = x * x;
+  q[1] = (x + x) * y;
+  q[2] = (x + x) * z;
+  q[3] = y * y;
+  q[4] = (y + y) * z;
+  q[5] = z * z;
+}
 
 LightTerms light_terms(VEC* const* L, size_t K) {
   LightTerms lights;

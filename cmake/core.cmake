@@ -1,0 +1,93 @@
+# The core library: every computation of the system, which the two
+# experiment programs, the other commands, the tests, the benchmarks and the
+# Python module all call. Its public headers are those of these folders,
+# each saying what its functions take, return, own and how they fail:
+#   common/     the model as the two programs describe it: the eight classes
+#               (class.h), matrix helpers, statistics, the image grid and
+#               its PGM files, the filter bank file, matrix stacks, training
+#               sets and photometric normals, the model's parameters, the
+#               illumination space and distances, response vectors
+#   classify/   the database file and classification
+#   direction/  light-direction estimation and its measures
+#   kernels/    the hot loops: correlation, distance scans, masks' counted
+#               positions (fast and plain versions side by side)
+#   manifests/  experiments on one's own data: manifests, the light space
+#               option, per-image classification and light estimation
+#   banks/      the project's filter banks by name
+#   matrix/     the matrix library's header and owners of its objects
+#   threads/    work spread over threads
+#   experiment/ the fixed experiment of the two programs
+# io/ (files, images, command lines) and synthesis/ (the image generator)
+# are libraries of their own that need no matrix library.
+set(TI_CORE_SOURCES
+  common/auxillary.cpp
+  common/class_surface.cpp
+  common/filters.cpp
+  common/matrix_multiple.cpp
+  common/parameters.cpp
+  common/response.cpp
+  common/statistics.cpp
+  common/surface.cpp
+  common/training_set.cpp
+  classify/classification_test.cpp
+  classify/read_write_database.cpp
+  direction/illumination.cpp
+  direction/ill_dir_test.cpp
+  kernels/correlation.cpp
+  kernels/correlation_avx2.cpp
+  kernels/distance.cpp
+  kernels/distance_avx2.cpp
+  kernels/mask.cpp
+  manifests/image_classification.cpp
+  manifests/light_estimation.cpp
+  manifests/light_space.cpp
+  manifests/manifest.cpp
+  banks/named_bank.cpp
+  threads/parallel.cpp
+)
+set(TI_CORE_INCLUDES common classify direction kernels manifests banks matrix threads experiment)
+list(TRANSFORM TI_CORE_INCLUDES PREPEND "${PROJECT_SOURCE_DIR}/")
+
+# The AVX2 kernels are compiled for AVX2 (without FMA) and chosen at run time
+# only where the processor has it.
+set_source_files_properties(kernels/correlation_avx2.cpp kernels/distance_avx2.cpp
+                            PROPERTIES COMPILE_OPTIONS "-mavx2")
+
+# The project's filter banks (kernels applied by correlation): recipes and
+# their file text, with no matrix library (generate_filters uses them).
+add_library(filter_banks STATIC banks/filter_bank.cpp banks/filter_kernels.cpp)
+target_include_directories(filter_banks PUBLIC ${PROJECT_SOURCE_DIR}/banks)
+target_link_libraries(filter_banks PUBLIC io synthesis)  # synthesis: numeric.h
+target_compile_options(filter_banks PRIVATE ${TI_WARNINGS})
+
+# ti_core(NAME PLAIN): the core library; PLAIN selects the plain definitions
+# of the hot functions (the same results, bit for bit).
+find_package(Threads REQUIRED)
+function(ti_core name plain)
+  add_library(${name} STATIC ${TI_CORE_SOURCES})
+  target_include_directories(${name} PUBLIC ${TI_CORE_INCLUDES} ${MESCHACH_INCLUDE_DIR})
+  target_link_libraries(${name} PUBLIC io filter_banks ${MESCHACH_LIBRARY} m ${CMAKE_DL_LIBS}
+                                       Threads::Threads)
+  target_compile_options(${name} PRIVATE ${TI_WARNINGS})
+  if(plain)
+    target_compile_definitions(${name} PUBLIC TI_PLAIN_KERNELS)
+  endif()
+endfunction()
+
+# TI_PLAIN_KERNELS=ON builds every program with the plain definitions of the
+# hot functions instead of the fast versions. With the tests or the
+# benchmarks, a plain copy (core_plain, and NAME_plain of the programs that
+# compare) is built as well, so both can be compared in one build.
+ti_core(core "${TI_PLAIN_KERNELS}")
+if(TI_BUILD_PLAIN_COPIES)
+  ti_core(core_plain ON)
+endif()
+
+# The start-up of every program: the matrix library's errors, data errors and
+# exit statuses (program.h). Not part of the core: the Python module handles
+# the library's errors its own way.
+add_library(startup STATIC startup/program.cpp)
+target_include_directories(startup PUBLIC ${PROJECT_SOURCE_DIR}/startup
+                                          ${PROJECT_SOURCE_DIR}/matrix ${MESCHACH_INCLUDE_DIR})
+target_link_libraries(startup PUBLIC io ${MESCHACH_LIBRARY} ${CMAKE_DL_LIBS})
+target_compile_options(startup PRIVATE ${TI_WARNINGS})
