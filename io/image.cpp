@@ -103,8 +103,7 @@ void check_room(const std::string& path, const char* what, double need, double h
   if (need > have * ratio)
     fail(path, std::string("the file is too short for its image"),
          std::string(what) + ": " + std::to_string(static_cast<long long>(need)) +
-             " bytes of samples declared, " + std::to_string(static_cast<long long>(have)) +
-             " bytes of data");
+             " bytes declared, " + std::to_string(static_cast<long long>(have)) + " bytes of data");
 }
 
 bool little_endian() {

@@ -64,10 +64,11 @@ Workspace make_workspace(const std::string& root, const std::vector<std::string>
 
 // The outcome of running a program.
 struct RunResult {
-  int status = -1;  // exit status, or -1 when killed by a signal
-  int signal = 0;   // the signal that ended it, 0 if none
-  std::string out;  // standard output
-  std::string err;  // standard error
+  int status = -1;      // exit status, or -1 when killed by a signal
+  int signal = 0;       // the signal that ended it, 0 if none
+  std::string out;      // standard output
+  std::string err;      // standard error
+  long max_rss_kb = 0;  // the child's peak resident memory
 };
 
 // Runs argv[0] (a path) with the arguments in `cwd`, standard input empty.
