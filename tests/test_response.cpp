@@ -318,31 +318,6 @@ void write_bmp(const std::string& path, int side, int bits, bool top_down,
   write_file(path, out);
 }
 
-// Writes a JPEG of 1 or 3 channels at quality 90, progressive or baseline.
-void write_jpeg(const std::string& path, int side, int channels, bool progressive,
-                const std::vector<unsigned char>& samples) {
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  FILE* f = std::fopen(path.c_str(), "wb");
-  jpeg_stdio_dest(&info, f);
-  info.image_width = info.image_height = side;
-  info.input_components = channels;
-  info.in_color_space = channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  if (progressive) jpeg_simple_progression(&info);
-  jpeg_start_compress(&info, TRUE);
-  for (int i = 0; i < side; i++) {
-    JSAMPROW row = const_cast<unsigned char*>(&samples[static_cast<size_t>(i) * side * channels]);
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  std::fclose(f);
-}
-
 // The grey levels of a JPEG as libjpeg decodes it, turned into levels as
 // the reader promises (v / 255 * 255, Rec. 709 luminance of colour).
 std::vector<double> jpeg_levels(const std::string& path) {

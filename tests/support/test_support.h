@@ -32,6 +32,10 @@ void make_dirs(const std::string& path);
 // A binary PGM of `pixels` (row-major, height x width) with maxval 255.
 void write_pgm(const std::string& path, int width, int height,
                const std::vector<unsigned char>& pixels);
+// Writes a JPEG of `channels` (1 or 3) samples per pixel, row by row, at
+// quality 90, baseline or progressive (libjpeg).
+void write_jpeg(const std::string& path, int side, int channels, bool progressive,
+                const std::vector<unsigned char>& samples);
 
 // A filter file of the given kernels (all M x M) with names "kernel <k>".
 using Kernel = std::vector<std::vector<double>>;
