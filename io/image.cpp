@@ -106,6 +106,14 @@ void check_room(const std::string& path, const char* what, double need, double h
              " bytes declared, " + std::to_string(static_cast<long long>(have)) + " bytes of data");
 }
 
+// Room for a raster that grows as it is decoded: all of it when the file
+// could give that much at `ratio` bytes of raster per byte of file, else
+// that much, so that a valid image is allocated once and a lying header
+// costs no more than its bytes.
+void reserve_raster(Raster* r, double declared, size_t file_bytes, double ratio) {
+  r->data.reserve(static_cast<size_t>(std::min(declared, static_cast<double>(file_bytes) * ratio)));
+}
+
 bool little_endian() {
   const std::uint16_t one = 1;
   unsigned char first;
@@ -303,7 +311,8 @@ Raster read_png(const std::string& path, const Bytes& in) {
     std::vector<png_bytep> rows(r.height);
     for (int i = 0; i < r.height; i++) rows[i] = r.data.data() + row_bytes * i;
     if (!png_interlaced_raster(&d, rows.data())) fail(path, "damaged PNG file", d.error);
-  } else if (!png_rows(&d, &r, row_bytes)) {
+  } else if (reserve_raster(&r, static_cast<double>(row_bytes) * r.height, in.size, 16),
+             !png_rows(&d, &r, row_bytes)) {
     fail(path, "damaged PNG file", d.error);
   }
   return r;
@@ -485,6 +494,8 @@ Raster read_tiff(const std::string& path, const Bytes& in) {
   const size_t planes = r.planar ? channels : 1;
   const size_t pixel_bytes = static_cast<size_t>(r.bytes) * (r.planar ? 1 : channels);
   const size_t line_bytes = pixel_bytes * width;
+  reserve_raster(&r, static_cast<double>(line_bytes) * height * planes, in.size,
+                 compression == COMPRESSION_NONE ? 1 : 16);
   if (TIFFIsTiled(t)) {
     std::uint32_t tile_width = 0, tile_height = 0;
     TIFFGetField(t, TIFFTAG_TILEWIDTH, &tile_width);
@@ -567,7 +578,8 @@ Raster read_raw(const std::string& path, const Bytes& in) {
   p.user_flip = 0;       // the sensor's layout, not turned
   auto check = [&](int status, const char* what) {
     if (status != LIBRAW_SUCCESS)
-      fail(path, "damaged camera raw file", std::string(what) + ": " + libraw_strerror(status));
+      fail(path, "cannot read the camera raw file",
+           std::string(what) + ": " + libraw_strerror(status));
   };
   check(raw->open_buffer(const_cast<unsigned char*>(in.data), in.size), "LibRaw cannot open it");
   const libraw_image_sizes_t& sizes = raw->imgdata.sizes;
@@ -748,6 +760,7 @@ bool jpeg_decode(JpegDecoder* d, const Bytes& in, Raster* r) {
   r->height = static_cast<int>(d->info.output_height);
   r->channels = d->info.output_components;
   const size_t row_bytes = static_cast<size_t>(r->width) * r->channels;
+  reserve_raster(r, static_cast<double>(row_bytes) * r->height, in.size, 32);
   while (d->info.output_scanline < d->info.output_height) {
     const size_t at = r->data.size();
     r->data.resize(at + row_bytes);
@@ -851,10 +864,42 @@ ExrHeader exr_header(const std::string& path, const Bytes& in) {
     if (size > n - at) fail(path, "damaged OpenEXR file", "an attribute runs past the end");
     const unsigned char* v = d + at;
     at += size;
-    if (name == "channels" && type == "chlist") {
-      for (size_t k = 0; k < size && v[k] != 0;) {
-        const unsigned char* end =
-            static_cast<const unsigned char*>(std::memchr(v + k, 0, size - k));
+    // OpenEXR reads a value of a fixed-size type whatever the size says,
+    // and a channel list to its end: both must fill the size exactly.
+    static const std::pair<const char*, std::uint32_t> kFixed[] = {
+        {"box2i", 16},
+        {"box2f", 16},
+        {"v2i", 8},
+        {"v2f", 8},
+        {"v2d", 16},
+        {"v3i", 12},
+        {"v3f", 12},
+        {"v3d", 24},
+        {"m33f", 36},
+        {"m33d", 72},
+        {"m44f", 64},
+        {"m44d", 128},
+        {"int", 4},
+        {"float", 4},
+        {"double", 8},
+        {"compression", 1},
+        {"lineOrder", 1},
+        {"envmap", 1},
+        {"tiledesc", 9},
+        {"keycode", 28},
+        {"timecode", 8},
+        {"rational", 8},
+        {"chromaticities", 32},
+        {"deepImageState", 1},
+    };
+    for (const auto& fixed : kFixed)
+      if (type == fixed.first && size != fixed.second)
+        fail(path, "damaged OpenEXR file", "an attribute " + one_line(name) + " of the wrong size");
+    if (type == "chlist") {
+      size_t k = 0;
+      while (k < size && v[k] != 0) {
+        const unsigned char* end = static_cast<const unsigned char*>(
+            std::memchr(v + k, 0, std::min<size_t>(size - k, 256)));
         if (!end || size - (end + 1 - v) < 16)
           fail(path, "damaged OpenEXR file", "a bad channel list");
         ExrHeader::Channel c;
@@ -864,11 +909,14 @@ ExrHeader exr_header(const std::string& path, const Bytes& in) {
         c.ysampling = static_cast<int>(get32le(end + 13));
         if (c.type < 0 || c.type > 2 || c.xsampling < 1 || c.ysampling < 1)
           fail(path, "damaged OpenEXR file", "a bad channel list");
-        h.channels.push_back(c);
-        if (h.channels.size() > 1024) fail(path, "unsupported OpenEXR file", "too many channels");
-        h.pixel_bytes += c.type == 1 ? 2 : 4;
+        if (name == "channels") {
+          h.channels.push_back(c);
+          if (h.channels.size() > 1024) fail(path, "unsupported OpenEXR file", "too many channels");
+          h.pixel_bytes += c.type == 1 ? 2 : 4;
+        }
         k = end + 17 - v;
       }
+      if (k != size - 1) fail(path, "damaged OpenEXR file", "a bad channel list");
     } else if (name == "dataWindow" && type == "box2i" && size == 16) {
       const auto corner = [&](int k) {
         return static_cast<long>(static_cast<std::int32_t>(get32le(v + 4 * k)));
@@ -880,6 +928,14 @@ ExrHeader exr_header(const std::string& path, const Bytes& in) {
       window = true;
     } else if (name == "compression" && type == "compression" && size == 1) {
       h.compression = v[0];
+    } else if (type == "preview" && (size < 8 || 4.0 * get32le(v) * get32le(v + 4) != size - 8.0)) {
+      fail(path, "damaged OpenEXR file", "a preview of the wrong size");
+    } else if (type == "stringvector") {
+      for (size_t k = 0; k < size;) {
+        if (size - k < 4 || get32le(v + k) > size - k - 4)
+          fail(path, "damaged OpenEXR file", "a bad list of strings");
+        k += 4 + get32le(v + k);
+      }
     } else if (name == "tiles" && type == "tiledesc" && size == 9) {
       h.tile_width = get32le(v);
       h.tile_height = get32le(v + 4);
@@ -947,6 +1003,8 @@ Raster read_exr(const std::string& path, const Bytes& in) {
   r.bytes = 4;
   r.is_float = true;
   const size_t row_bytes = static_cast<size_t>(r.width) * r.channels * 4;
+  reserve_raster(&r, static_cast<double>(row_bytes) * r.height, in.size,
+                 h.compression == 0 ? 2 : 16);
   try {
     ExrStream stream(path, in);
     Imf::InputFile file(stream);
@@ -1010,11 +1068,16 @@ StbRequest check_bmp(const std::string& path, const Bytes& in) {
     fail(path, "unsupported BMP samples",
          std::to_string(bits) + " bits, compression " + std::to_string(compression) +
              "; uncompressed 1, 4, 8, 24 and 32 bits are read");
+  if (offset > n) fail(path, "damaged BMP file", "the raster is cut short");
+  // The colour table lies between the header and the raster; stb_image
+  // counts the entries of an OS/2 table as if it began 12 bytes later, and
+  // so does this check.
   const size_t entry = header == 12 ? 3 : 4, table_at = 14 + header;
+  const size_t table_start = header == 12 ? table_at + 12 : table_at;
   StbRequest request;
   size_t entries = 0;
   if (bits <= 8) {
-    entries = offset > table_at ? (offset - table_at) / entry : 0;
+    entries = offset > table_start ? (offset - table_start) / entry : 0;
     if (entries < 1 || entries > 256) fail(path, "damaged BMP file", "a bad colour table");
     bool grey = true;
     for (size_t k = 0; k < entries; k++) {
@@ -1026,8 +1089,7 @@ StbRequest check_bmp(const std::string& path, const Bytes& in) {
     fail(path, "unsupported BMP file", "data apart from the header");
   }
   const size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
-  if (offset > n || stride * height > n - offset)
-    fail(path, "damaged BMP file", "the raster is cut short");
+  if (stride * height > n - offset) fail(path, "damaged BMP file", "the raster is cut short");
   if (bits <= 8)
     for (long i = 0; i < height; i++)
       for (long j = 0; j < width; j++) {
@@ -1249,14 +1311,17 @@ std::vector<unsigned char> read_whole_file(const std::string& path) {
     if (st.st_size > kMaxImageFileBytes)
       fail(path, "the file is too large for an image",
            std::to_string(static_cast<long long>(st.st_size)) + " bytes");
-    bytes.reserve(static_cast<size_t>(st.st_size));
+    // One byte more, to see the end without growing.
+    bytes.reserve(static_cast<size_t>(st.st_size) + 1);
   }
   size_t got = 0;
   for (;;) {
-    if (bytes.size() - got < 65536) {
-      if (bytes.size() > static_cast<size_t>(kMaxImageFileBytes))
+    if (got == bytes.size()) {
+      if (got > static_cast<size_t>(kMaxImageFileBytes))
         fail(path, "the file is too large for an image");
-      bytes.resize(std::max<size_t>(bytes.capacity(), got + 65536));
+      bytes.resize(bytes.capacity() > got ? bytes.capacity()
+                                          : std::min<size_t>(std::max<size_t>(65536, 2 * got),
+                                                             kMaxImageFileBytes + 1));
     }
     const ssize_t n = read(file.fd, bytes.data() + got, bytes.size() - got);
     if (n < 0 && errno == EINTR) continue;
