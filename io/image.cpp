@@ -786,20 +786,17 @@ Raster read_jpeg(const std::string& path, const Bytes& in) {
 
 // ---- OpenEXR ----
 
-// The file in memory as OpenEXR's input stream.
+// The file in memory as OpenEXR's input stream. It is not offered as
+// mapped memory: OpenEXR then copies each chunk into buffers of its own,
+// sized for the largest chunk, instead of decoding in place.
 class ExrStream : public Imf::IStream {
  public:
   ExrStream(const std::string& name, const Bytes& in) : Imf::IStream(name.c_str()), in_(in) {}
-  bool isMemoryMapped() const override { return true; }
-  char* readMemoryMapped(int n) override {
+  bool read(char c[], int n) override {
     if (n < 0 || at_ > in_.size || static_cast<size_t>(n) > in_.size - at_)
       throw std::runtime_error("the file is truncated");
-    char* p = reinterpret_cast<char*>(const_cast<unsigned char*>(in_.data)) + at_;
+    std::memcpy(c, in_.data + at_, static_cast<size_t>(n));
     at_ += n;
-    return p;
-  }
-  bool read(char c[], int n) override {
-    std::memcpy(c, readMemoryMapped(n), static_cast<size_t>(n));
     return at_ < in_.size;
   }
   std::uint64_t tellg() override { return at_; }
@@ -947,6 +944,51 @@ ExrHeader exr_header(const std::string& path, const Bytes& in) {
   return h;
 }
 
+// The samples of channel c in rows y0 to y1 (numbered as in the data
+// window): the rows and columns that are multiples of its sampling.
+double exr_samples(const ExrHeader& h, const ExrHeader::Channel& c, long y0, long y1) {
+  const auto multiples = [](long a, long b, long step) {  // in [a, b]
+    const auto below = [step](long v) { return v >= 0 ? v / step : -((-v + step - 1) / step); };
+    return static_cast<double>(below(b) - below(a - 1));
+  };
+  return multiples(y0, y1, c.ysampling) * multiples(h.xmin, h.xmin + h.width - 1, c.xsampling);
+}
+
+// Checks the chunks of the first level: every offset in the table leads to
+// a chunk header and data within the file (OpenEXR would otherwise rebuild
+// the table by a scan of its own), and uncompressed data is exactly as long
+// as its samples (OpenEXR reads that many bytes, not the chunk's).
+void check_exr_chunks(const std::string& path, const Bytes& in, const ExrHeader& h, long chunks,
+                      long chunk_rows) {
+  const unsigned char* d = in.data;
+  const size_t n = in.size, header = h.tiled ? 20 : 8;
+  const long tiles_across =
+      h.tiled ? (h.width + h.tile_width - 1) / std::max<long>(h.tile_width, 1) : 1;
+  for (long k = 0; k < chunks; k++) {
+    const size_t entry = h.end + 8 * static_cast<size_t>(k);
+    const std::uint64_t offset =
+        get32le(d + entry) | static_cast<std::uint64_t>(get32le(d + entry + 4)) << 32;
+    if (offset < h.end + 8 * static_cast<std::uint64_t>(chunks) || offset > n - header)
+      fail(path, "damaged OpenEXR file", "a chunk offset outside the file");
+    const std::uint32_t size = get32le(d + offset + header - 4);
+    if (size > n - offset - header) fail(path, "damaged OpenEXR file", "a chunk runs past the end");
+    if (h.compression != 0) continue;
+    double expected = 0;
+    if (h.tiled) {
+      const long x = (k % tiles_across) * h.tile_width, y = (k / tiles_across) * h.tile_height;
+      expected = h.pixel_bytes * static_cast<double>(std::min(h.tile_width, h.width - x)) *
+                 static_cast<double>(std::min(h.tile_height, h.height - y));
+    } else {
+      const long y0 = h.ymin + k * chunk_rows,
+                 y1 = std::min(y0 + chunk_rows, h.ymin + h.height) - 1;
+      for (const ExrHeader::Channel& c : h.channels)
+        expected += exr_samples(h, c, y0, y1) * (c.type == 1 ? 2 : 4);
+    }
+    if (size != expected)
+      fail(path, "damaged OpenEXR file", "an uncompressed chunk of the wrong size");
+  }
+}
+
 Raster read_exr(const std::string& path, const Bytes& in) {
   static std::once_flag limits;
   std::call_once(limits, [] {
@@ -991,6 +1033,7 @@ Raster read_exr(const std::string& path, const Bytes& in) {
   // OpenEXR decodes at once (a chunk, or a row of tiles) take at most what
   // a deflate stream of the whole file could give, or 4 MiB.
   check_room(path, "OpenEXR chunk offsets", 8 * chunks, static_cast<double>(in.size - h.end), 1);
+  check_exr_chunks(path, in, h, static_cast<long>(chunks), static_cast<long>(chunk_rows));
   const double chunk_bytes = h.pixel_bytes * static_cast<double>(h.width) * chunk_rows;
   if (chunk_bytes > (1 << 22))
     check_room(path, "OpenEXR chunk", chunk_bytes, static_cast<double>(in.size),
