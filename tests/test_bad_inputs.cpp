@@ -44,7 +44,7 @@ std::string model(const std::string& name) {
 
 std::string bytes_le(std::uint64_t v, int n) {
   std::string s;
-  for (int b = 0; b < n; b++) s += static_cast<char>(v >> (8 * b));
+  for (int b = 0; b < n; b++) s += static_cast<char>(b < 8 ? v >> (8 * b) : 0);
   return s;
 }
 std::string bytes_be(std::uint64_t v, int n) {
