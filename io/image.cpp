@@ -9,6 +9,7 @@
 #include <jpeglib.h>
 #include <libraw/libraw.h>
 #include <png.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -1338,9 +1339,32 @@ void grey_levels(const Raster& r, const ImageOptions& options, const std::string
   }
 }
 
-// The whole file: a regular file at once, a pipe or device as its bytes
-// come, up to kMaxImageFileBytes.
-std::vector<unsigned char> read_whole_file(const std::string& path) {
+// The whole file in memory: a regular file mapped (as libtiff maps the
+// files it opens; its pages are the page cache's and go at once when
+// released), a pipe or device read as its bytes come, up to
+// kMaxImageFileBytes.
+class FileBytes {
+ public:
+  explicit FileBytes(const std::string& path);
+  ~FileBytes() { release(); }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  const unsigned char* data() const { return mapped_ ? mapped_ : read_.data(); }
+  size_t size() const { return size_; }
+  void release() {
+    if (mapped_) munmap(mapped_, size_);
+    mapped_ = nullptr;
+    std::vector<unsigned char>().swap(read_);
+    size_ = 0;
+  }
+
+ private:
+  unsigned char* mapped_ = nullptr;
+  size_t size_ = 0;
+  std::vector<unsigned char> read_;
+};
+
+FileBytes::FileBytes(const std::string& path) {
   struct Descriptor {
     int fd;
     ~Descriptor() {
@@ -1349,31 +1373,55 @@ std::vector<unsigned char> read_whole_file(const std::string& path) {
   } file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) fail(path, "cannot open the image", std::strerror(errno));
   struct stat st;
-  std::vector<unsigned char> bytes;
   if (fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode)) {
     if (st.st_size > kMaxImageFileBytes)
       fail(path, "the file is too large for an image",
            std::to_string(static_cast<long long>(st.st_size)) + " bytes");
+    if (st.st_size > 0) {
+      void* at = mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, file.fd, 0);
+      if (at != MAP_FAILED) {
+        mapped_ = static_cast<unsigned char*>(at);
+        size_ = static_cast<size_t>(st.st_size);
+        return;
+      }
+    }
     // One byte more, to see the end without growing.
-    bytes.reserve(static_cast<size_t>(st.st_size) + 1);
+    read_.reserve(static_cast<size_t>(st.st_size) + 1);
   }
   size_t got = 0;
   for (;;) {
-    if (got == bytes.size()) {
+    if (got == read_.size()) {
       if (got > static_cast<size_t>(kMaxImageFileBytes))
         fail(path, "the file is too large for an image");
-      bytes.resize(bytes.capacity() > got ? bytes.capacity()
+      read_.resize(read_.capacity() > got ? read_.capacity()
                                           : std::min<size_t>(std::max<size_t>(65536, 2 * got),
                                                              kMaxImageFileBytes + 1));
     }
-    const ssize_t n = read(file.fd, bytes.data() + got, bytes.size() - got);
+    const ssize_t n = read(file.fd, read_.data() + got, read_.size() - got);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) fail(path, "cannot read the image", std::strerror(errno));
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
-  bytes.resize(got);
-  return bytes;
+  read_.resize(got);
+  size_ = got;
+}
+
+}  // namespace
+
+namespace {
+
+// The samples of the file in `bytes`, and the name of its format.
+Raster decode_raster(const unsigned char* bytes, size_t size, const std::string& name,
+                     std::string* format) {
+  const Format* found = format_of(bytes, size);
+  if (!found) fail(name, "not an image of a known format", image_format_names() + " are read");
+  Raster raster = found->read(name, Bytes{bytes, size});
+  if (raster.data.size() !=
+      static_cast<size_t>(raster.width) * raster.height * raster.channels * raster.bytes)
+    fail(name, std::string("damaged ") + found->name + " file", "a short raster");
+  if (format) *format = found->name;
+  return raster;
 }
 
 }  // namespace
@@ -1381,13 +1429,7 @@ std::vector<unsigned char> read_whole_file(const std::string& path) {
 void decode_grey_image(const unsigned char* bytes, size_t size, const std::string& name,
                        const ImageOptions& options, const std::function<double*(int, int)>& storage,
                        std::string* format) {
-  const Format* found = format_of(bytes, size);
-  if (!found) fail(name, "not an image of a known format", image_format_names() + " are read");
-  const Raster raster = found->read(name, Bytes{bytes, size});
-  if (raster.data.size() !=
-      static_cast<size_t>(raster.width) * raster.height * raster.channels * raster.bytes)
-    fail(name, std::string("damaged ") + found->name + " file", "a short raster");
-  if (format) *format = found->name;
+  const Raster raster = decode_raster(bytes, size, name, format);
   grey_levels(raster, options, name, storage(raster.width, raster.height));
 }
 
@@ -1398,8 +1440,11 @@ std::string image_format_of(const unsigned char* bytes, size_t size) {
 
 void read_grey_image(const std::string& path, const ImageOptions& options,
                      const std::function<double*(int, int)>& storage, std::string* format) {
-  const std::vector<unsigned char> bytes = read_whole_file(path);
-  decode_grey_image(bytes.data(), bytes.size(), path, options, storage, format);
+  // The file's bytes are released before the levels are allocated.
+  FileBytes bytes(path);
+  const Raster raster = decode_raster(bytes.data(), bytes.size(), path, format);
+  bytes.release();
+  grey_levels(raster, options, path, storage(raster.width, raster.height));
 }
 
 GreyImage read_grey_image(const std::string& path, const ImageOptions& options,

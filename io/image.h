@@ -32,8 +32,10 @@
 // "min-is-white" is turned into max - v. A sample whose grey level is not a
 // finite number is refused.
 //
-// Memory: the file is read whole into memory (from a pipe as well), and
-// nothing is allocated on a header's word alone: a raster is checked
+// Memory: the file is taken whole into memory (a regular file mapped, as
+// libtiff maps its files, a pipe or device read to its end) and released
+// before the grey levels are allocated; nothing is allocated on a header's
+// word alone: a raster is checked
 // against what the file's bytes can hold before it is allocated (exactly
 // for uncompressed layouts, by the coding's largest ratio otherwise), or
 // grows as its rows are decoded, so that a file that lies about its size
