@@ -383,51 +383,104 @@ bool is_tiff(const unsigned char* d, size_t n) {
   return n >= 4 && (std::memcmp(d, "II*\0", 4) == 0 || std::memcmp(d, "MM\0*", 4) == 0);
 }
 
-// Whether a classic TIFF is a camera's raw file: a DNGVersion tag, "CR" at
-// byte 8 (CR2), or a colour filter array as the photometric interpretation
-// of the first directory or of one of its first sub-directories (NEF, ARW
-// and others keep the raw data in a sub-directory, a preview in the first).
-// The directories are walked here, every offset checked against the file.
-bool is_camera_raw(const unsigned char* d, size_t n) {
-  if (!is_tiff(d, n) || n < 16) return false;
-  if (d[8] == 'C' && d[9] == 'R') return true;
-  const bool le = d[0] == 'I';
-  auto u16 = [&](size_t at) -> unsigned {
-    return le ? d[at] | (d[at + 1] << 8) : (d[at] << 8) | d[at + 1];
-  };
-  auto u32 = [&](size_t at) -> std::uint32_t {
-    return le ? get32le(d + at)
-              : (static_cast<std::uint32_t>(d[at]) << 24) | (d[at + 1] << 16) | (d[at + 2] << 8) |
-                    d[at + 3];
-  };
-  const unsigned kDngVersion = 50706, kPhotometric = 262, kSubIfds = 330, kCfa = 32803;
-  // Looks through the directory at `ifd`: whether it says raw, and its
-  // sub-directories.
-  auto directory = [&](std::uint32_t ifd, std::vector<std::uint32_t>* subs) {
-    if (ifd < 8 || ifd > n - 2) return false;
+// The directories of a classic TIFF, walked with every offset checked
+// against the file: the first, its sub-directories (the first 8), and the
+// chain of directories after the first (the first 16).
+class TiffDirectories {
+ public:
+  TiffDirectories(const unsigned char* d, size_t n) : d_(d), n_(n), le_(d[0] == 'I') {
+    std::vector<std::uint32_t> chain;
+    for (std::uint32_t ifd = u32(4); ifd >= 8 && ifd <= n - 2 && chain.size() < 16;) {
+      if (std::find(chain.begin(), chain.end(), ifd) != chain.end()) break;
+      chain.push_back(ifd);
+      const size_t next = ifd + 2 + 12 * static_cast<size_t>(u16(ifd));
+      ifd = next <= n - 4 ? u32(next) : 0;
+    }
+    if (chain.empty()) return;
+    // The first directory's sub-directories come right after it.
+    directories_.push_back(chain[0]);
+    entries(chain[0], [&](unsigned tag, unsigned type, std::uint32_t count, size_t value) {
+      if (tag != 330 || (type != 4 && type != 13) || count < 1) return;
+      const std::uint32_t first = count == 1 ? static_cast<std::uint32_t>(value) : u32(value);
+      for (std::uint32_t s = 0; s < std::min<std::uint32_t>(count, 8); s++)
+        if (first <= n_ - 4 && 4 * static_cast<size_t>(s) <= n_ - 4 - first)
+          directories_.push_back(u32(first + 4 * s));
+    });
+    first_group_ = directories_.size();
+    directories_.insert(directories_.end(), chain.begin() + 1, chain.end());
+  }
+  // The first directory, its sub-directories, then the chain after it.
+  const std::vector<std::uint32_t>& directories() const { return directories_; }
+  // How many of them are the first and its sub-directories.
+  size_t first_group() const { return first_group_; }
+
+  // Calls visit(tag, type, count, where the value or its offset lies) for
+  // every entry of the directory at `ifd` within the file.
+  template <class Visit>
+  void entries(std::uint32_t ifd, Visit visit) const {
+    if (ifd < 8 || ifd > n_ - 2) return;
     const unsigned count = u16(ifd);
     for (unsigned k = 0; k < count; k++) {
       const size_t entry = ifd + 2 + 12 * static_cast<size_t>(k);
-      if (entry + 12 > n) break;
-      const unsigned tag = u16(entry), type = u16(entry + 2);
-      const std::uint32_t values = u32(entry + 4);
-      if (tag == kDngVersion) return true;
-      if (tag == kPhotometric && type == 3 && u16(entry + 8) == kCfa) return true;
-      if (tag == kSubIfds && subs && (type == 4 || type == 13) && values >= 1) {
-        const std::uint32_t first =
-            values == 1 ? static_cast<std::uint32_t>(entry + 8) : u32(entry + 8);
-        for (std::uint32_t s = 0; s < std::min<std::uint32_t>(values, 8); s++)
-          if (first <= n - 4 && 4 * static_cast<size_t>(s) <= n - 4 - first)
-            subs->push_back(u32(first + 4 * s));
-      }
+      if (entry + 12 > n_) break;
+      visit(u16(entry), u16(entry + 2), u32(entry + 4), entry + 8);
     }
-    return false;
-  };
-  std::vector<std::uint32_t> subs;
-  if (directory(u32(4), &subs)) return true;
-  for (std::uint32_t sub : subs)
-    if (directory(sub, nullptr)) return true;
-  return false;
+  }
+  unsigned u16(size_t at) const {
+    return le_ ? d_[at] | (d_[at + 1] << 8) : (d_[at] << 8) | d_[at + 1];
+  }
+  std::uint32_t u32(size_t at) const {
+    return le_ ? get32le(d_ + at)
+               : (static_cast<std::uint32_t>(d_[at]) << 24) | (d_[at + 1] << 16) |
+                     (d_[at + 2] << 8) | d_[at + 3];
+  }
+
+ private:
+  const unsigned char* d_;
+  size_t n_;
+  bool le_;
+  std::vector<std::uint32_t> directories_;
+  size_t first_group_ = 0;
+};
+
+// Whether a classic TIFF is a camera's raw file: a DNGVersion tag, "CR" at
+// byte 8 (CR2), or a colour filter array as the photometric interpretation
+// of the first directory or of one of its sub-directories (NEF, ARW and
+// others keep the raw data in a sub-directory, a preview in the first).
+bool is_camera_raw(const unsigned char* d, size_t n) {
+  if (!is_tiff(d, n) || n < 16) return false;
+  if (d[8] == 'C' && d[9] == 'R') return true;
+  const TiffDirectories tiff(d, n);
+  const unsigned kDngVersion = 50706, kPhotometric = 262, kCfa = 32803;
+  bool raw = false;
+  const std::vector<std::uint32_t>& all = tiff.directories();
+  // The first directory and its sub-directories (the chain after them is
+  // not looked at: an ordinary TIFF's later pages are its own business).
+  for (size_t k = 0; k < tiff.first_group(); k++)
+    tiff.entries(all[k], [&](unsigned tag, unsigned type, std::uint32_t, size_t value) {
+      if (tag == kDngVersion && k == 0) raw = true;
+      if (tag == kPhotometric && type == 3 && tiff.u16(value) == kCfa) raw = true;
+    });
+  return raw;
+}
+
+// Checks what LibRaw 0.20 trusts in a raw file's directories: a colour
+// filter pattern as long as its repeat (with 36 entries and another repeat
+// it crashes), or of at most 16 entries without one.
+void check_raw_directories(const std::string& path, const Bytes& in) {
+  const TiffDirectories tiff(in.data, in.size);
+  for (std::uint32_t ifd : tiff.directories()) {
+    long repeat = -1, pattern = -1;
+    tiff.entries(ifd, [&](unsigned tag, unsigned type, std::uint32_t count, size_t value) {
+      if (tag == 33421)
+        repeat = type == 3 && count == 2 ? tiff.u16(value) * tiff.u16(value + 2) : 0;
+      if (tag == 33422) pattern = count;
+    });
+    if (pattern >= 0 && (repeat >= 0 ? pattern != repeat : pattern > 16))
+      fail(path, "unsupported camera raw file",
+           "a colour filter pattern of " + std::to_string(pattern) + " entries for a repeat of " +
+               std::to_string(repeat) + " cells");
+  }
 }
 
 bool is_ordinary_tiff(const unsigned char* d, size_t n) {
@@ -502,9 +555,14 @@ Raster read_tiff(const std::string& path, const Bytes& in) {
     TIFFGetField(t, TIFFTAG_TILEWIDTH, &tile_width);
     TIFFGetField(t, TIFFTAG_TILELENGTH, &tile_height);
     const tmsize_t tile_bytes = TIFFTileSize(t);
-    if (tile_width == 0 || tile_height == 0 || tile_bytes <= 0 ||
+    // Tiles have sides of multiples of 16 (libtiff reads others, e.g.
+    // 1 x 373 tiles, a library call each).
+    if (tile_width == 0 || tile_height == 0 || tile_width % 16 != 0 || tile_height % 16 != 0 ||
+        tile_bytes <= 0 ||
         static_cast<size_t>(tile_bytes) != pixel_bytes * tile_width * tile_height)
-      fail(path, "unsupported TIFF tile layout");
+      fail(path, "unsupported TIFF tile layout",
+           "tiles of " + std::to_string(tile_width) + "x" + std::to_string(tile_height) +
+               "; their sides must be multiples of 16");
     // A tile is decoded whole: up to 16 MiB, or what the file could give at
     // the coding's ratio (all of it, uncompressed).
     if (tile_bytes > (1 << 24))
@@ -563,6 +621,7 @@ struct RawImage {
 };
 
 Raster read_raw(const std::string& path, const Bytes& in) {
+  check_raw_directories(path, in);
   auto raw = std::make_unique<LibRaw>(LIBRAW_OPTIONS_NONE);
   long data_error_at = -1;
   raw->set_dataerror_handler(raw_data_error, &data_error_at);
