@@ -27,19 +27,20 @@
 // 1). Values are used as stored; with `srgb` the sRGB transfer curve is
 // undone first, on v / maxval (or the float). Colour becomes luminance with
 // the Rec. 709 weights, 0.2126 R + 0.7152 G + 0.0722 B, summed in that order
-// after each channel is scaled; an alpha channel is ignored; a colour table
-// whose entries are all grey gives grey samples. A TIFF stored
+// after each channel is scaled; an alpha channel is ignored; a BMP colour
+// table or TGA colour map whose entries are all grey gives grey samples
+// (PNG palettes stay colour, as before). A TIFF stored
 // "min-is-white" is turned into max - v. A sample whose grey level is not a
 // finite number is refused.
 //
 // Memory: the file is taken whole into memory (a regular file mapped, as
 // libtiff maps its files, a pipe or device read to its end) and released
-// before the grey levels are allocated; nothing is allocated on a header's
-// word alone: a raster is checked
-// against what the file's bytes can hold before it is allocated (exactly
-// for uncompressed layouts, by the coding's largest ratio otherwise), or
-// grows as its rows are decoded, so that a file that lies about its size
-// fails before it costs more than its real image would.
+// before the grey levels are allocated. Nothing is allocated on a header's
+// word alone: a raster is checked against what the file's bytes can hold
+// before it is allocated (exactly for uncompressed layouts, by the
+// coding's largest ratio otherwise), or grows as its rows are decoded, so
+// that a file that lies about its size fails before it costs more than its
+// real image would.
 //
 // Failure: a DataError whose text begins with the file's name. The readers
 // may run in several threads at once.
