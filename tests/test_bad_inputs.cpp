@@ -54,10 +54,11 @@ std::string bytes_be(std::uint64_t v, int n) {
 }
 
 // A little-endian TIFF of one strip: `channels` samples of `bits` bits in
-// `format` (1 integer, 3 float), the given compression and strip data.
+// `format` (1 integer, 3 float), the given compression and strip data, and
+// `more` entries of 12 bytes each after the usual ones.
 std::string tiff(int width, int height, int channels, int bits, int format, int compression,
-                 const std::string& strip) {
-  const int entries = 11;
+                 const std::string& strip, const std::string& more = "") {
+  const int entries = 11 + static_cast<int>(more.size() / 12);
   const size_t extra = 8 + 2 + 12 * entries + 4, formats = extra + 2 * channels,
                data = formats + 2 * channels;
   std::string out = "II*" + std::string(1, '\0') + bytes_le(8, 4) + bytes_le(entries, 2);
@@ -76,7 +77,7 @@ std::string tiff(int width, int height, int channels, int bits, int format, int 
   entry(279, 4, 1, strip.size());
   entry(284, 3, 1, 1);
   entry(339, 3, channels, many ? formats : format);
-  out += bytes_le(0, 4);
+  out += more + bytes_le(0, 4);
   for (int c = 0; c < channels; c++) out += bytes_le(bits, 2);
   for (int c = 0; c < channels; c++) out += bytes_le(format, 2);
   return out + strip;
@@ -221,6 +222,12 @@ std::vector<Case> cases() {
       {"image", "float TIFF sample 1e308",
        tiff(2, 1, 1, 64, 3, 1, bytes_le(0x7FE1CCF385EBC8A0ull, 8) + bytes_le(0, 8)), kFile,
        "a sample gives no finite grey level"},
+      {"image", "DNG of a 36-entry colour pattern for a 2x2 repeat (LibRaw crashed)",
+       tiff(24, 24, 1, 16, 1, 1, std::string(1152, '\x10'),
+            bytes_le(33421, 2) + bytes_le(3, 2) + bytes_le(2, 4) + bytes_le(0x00020002, 4) +
+                bytes_le(33422, 2) + bytes_le(1, 2) + bytes_le(36, 4) + bytes_le(8, 4) +
+                bytes_le(50706, 2) + bytes_le(1, 2) + bytes_le(4, 4) + bytes_le(0x00000401, 4)),
+       kFile, "unsupported camera raw file (a colour filter pattern of 36 entries"},
       {"image", "JPEG cut short", jpeg().substr(0, 340), kFile, "damaged JPEG file"},
       {"image", "TGA cut short", tga(3, 0, 10, 10, 8) + raster, kFile,
        "damaged TGA file (the raster is cut short)"},
