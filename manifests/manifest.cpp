@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -15,6 +16,7 @@
 #include "data_error.h"
 #include "number.h"
 #include "owners.h"
+#include "program.h"
 #include "response.h"
 #include "surface.h"
 #include "training_set.h"
@@ -245,15 +247,28 @@ MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
   // The levels go straight into the matrix, whose rows lie one after the
   // other in one block.
   MatrixOwner matrix;
+  std::string format;
   try {
-    read_grey_image(image.path, options, [&matrix](int width, int height) {
-      matrix.reset(m_get(static_cast<unsigned>(height), static_cast<unsigned>(width)));
-      return matrix->base;
-    });
+    read_grey_image(
+        image.path, options,
+        [&matrix](int width, int height) {
+          matrix.reset(m_get(static_cast<unsigned>(height), static_cast<unsigned>(width)));
+          return matrix->base;
+        },
+        &format);
   } catch (const DataError& e) {
     manifest.fail(image.line, "cannot read the image " + quoted(image.image),
                   without_line_break(e.what()));
   }
+  // 8-bit JPEG files are almost always sRGB-encoded: said once per run.
+  static std::once_flag jpeg_note;
+  if (format == "JPEG" && !options.srgb)
+    std::call_once(jpeg_note, [&image] {
+      std::fprintf(stderr,
+                   "%s: note: %s is a JPEG file, whose 8-bit values are almost always "
+                   "sRGB-encoded; --srgb undoes that curve (see the README)\n",
+                   program_name(), quoted(image.image).c_str());
+    });
   return matrix.release();
 }
 

@@ -4,6 +4,7 @@
 // output and no signal. The table of cases is printed with the outcomes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -21,6 +22,7 @@ struct Case {
   std::string content;    // the file
   Form form = kFile;      // or no file at all, or a folder in its place
   std::string says = "";  // what the message must say, besides the file name
+  long max_mb = 0;        // the most memory the reader may take, when not 0
 };
 
 std::string garbage(size_t n, unsigned seed) {
@@ -38,6 +40,137 @@ const char kBank[] =
 
 std::string model(const std::string& name) {
   return name + "\nMatrix P\n1 2 3 4 5 6\n1 2 3 4 5 6\nVector mu\n0 0\nVector sigma\n1 1\n";
+}
+
+std::string bytes_le(std::uint64_t v, int n) {
+  std::string s;
+  for (int b = 0; b < n; b++) s += static_cast<char>(b < 8 ? v >> (8 * b) : 0);
+  return s;
+}
+std::string bytes_be(std::uint64_t v, int n) {
+  std::string s;
+  for (int b = n - 1; b >= 0; b--) s += static_cast<char>(v >> (8 * b));
+  return s;
+}
+
+// A little-endian TIFF of one strip: `channels` samples of `bits` bits in
+// `format` (1 integer, 3 float), the given compression and strip data, and
+// `more` entries of 12 bytes each after the usual ones.
+std::string tiff(int width, int height, int channels, int bits, int format, int compression,
+                 const std::string& strip, const std::string& more = "") {
+  const int entries = 11 + static_cast<int>(more.size() / 12);
+  const size_t extra = 8 + 2 + 12 * entries + 4, formats = extra + 2 * channels,
+               data = formats + 2 * channels;
+  std::string out = "II*" + std::string(1, '\0') + bytes_le(8, 4) + bytes_le(entries, 2);
+  auto entry = [&](int tag, int type, int count, std::uint32_t value) {
+    out += bytes_le(tag, 2) + bytes_le(type, 2) + bytes_le(count, 4) + bytes_le(value, 4);
+  };
+  const bool many = channels > 2;
+  entry(256, 4, 1, width);
+  entry(257, 4, 1, height);
+  entry(258, 3, channels, many ? extra : bits);
+  entry(259, 3, 1, compression);
+  entry(262, 3, 1, channels >= 3 ? 2 : 1);
+  entry(273, 4, 1, data);
+  entry(277, 3, 1, channels);
+  entry(278, 4, 1, height);
+  entry(279, 4, 1, strip.size());
+  entry(284, 3, 1, 1);
+  entry(339, 3, channels, many ? formats : format);
+  out += more + bytes_le(0, 4);
+  for (int c = 0; c < channels; c++) out += bytes_le(bits, 2);
+  for (int c = 0; c < channels; c++) out += bytes_le(format, 2);
+  return out + strip;
+}
+
+std::uint32_t crc32(const std::string& bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (unsigned char b : bytes) {
+    crc ^= b;
+    for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+  }
+  return ~crc;
+}
+
+// A PNG of the given header and zlib data.
+std::string png(int width, int height, int depth, int type, int interlace, const std::string& z) {
+  auto chunk = [](const std::string& kind, const std::string& data) {
+    return bytes_be(data.size(), 4) + kind + data + bytes_be(crc32(kind + data), 4);
+  };
+  const std::string header = bytes_be(width, 4) + bytes_be(height, 4) +
+                             std::string{static_cast<char>(depth), static_cast<char>(type), 0, 0,
+                                         static_cast<char>(interlace)};
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", z) +
+         chunk("IEND", "");
+}
+
+// An OpenEXR file of one half channel Y, uncompressed, with `chunks` bytes
+// after the header (the chunk offsets and chunks).
+std::string exr(int width, int height, const std::string& chunks) {
+  auto attribute = [](const std::string& name, const std::string& type, const std::string& v) {
+    return name + std::string(1, '\0') + type + std::string(1, '\0') + bytes_le(v.size(), 4) + v;
+  };
+  const std::string window = bytes_le(0, 8) + bytes_le(width - 1, 4) + bytes_le(height - 1, 4);
+  return std::string("\x76\x2f\x31\x01\x02\0\0\0", 8) +
+         attribute("channels", "chlist",
+                   std::string("Y\0", 2) + bytes_le(1, 4) + bytes_le(0, 4) + bytes_le(1, 4) +
+                       bytes_le(1, 4) + std::string(1, '\0')) +
+         attribute("compression", "compression", std::string(1, '\0')) +
+         attribute("dataWindow", "box2i", window) + attribute("displayWindow", "box2i", window) +
+         attribute("lineOrder", "lineOrder", std::string(1, '\0')) +
+         attribute("pixelAspectRatio", "float", bytes_le(0x3F800000, 4)) +
+         attribute("screenWindowCenter", "v2f", bytes_le(0, 8)) +
+         attribute("screenWindowWidth", "float", bytes_le(0x3F800000, 4)) + std::string(1, '\0') +
+         chunks;
+}
+
+// An 8x8 grey baseline JPEG (libjpeg, quality 90).
+std::string jpeg() {
+  const std::string hex =
+      "ffd8ffe000104a46494600010100000100010000ffdb004300030202030202030303030403030405080505040405"
+      "0a07"
+      "0706080c0a0c0c0b0a0b0b0d0e12100d0e110e0b0b1016101113141515150c0f171816141812141514ffc0000b08"
+      "0008"
+      "000801011100ffc4001f0000010501010101010100000000000000000102030405060708090a0bffc400b5100002"
+      "0103"
+      "03020403050504040000017d01020300041105122131410613516107227114328191a1082342b1c11552d1f02433"
+      "6272"
+      "82090a161718191a25262728292a3435363738393a434445464748494a535455565758595a636465666768696a73"
+      "7475"
+      "767778797a838485868788898a92939495969798999aa2a3a4a5a6a7a8a9aab2b3b4b5b6b7b8b9bac2c3c4c5c6c7"
+      "c8c9"
+      "cad2d3d4d5d6d7d8d9dae1e2e3e4e5e6e7e8e9eaf1f2f3f4f5f6f7f8f9faffda0008010100003f00a97ba3697e1e"
+      "f871"
+      "add969365ff08bfc215f2ec1b528ad59759f12be1f36d02332ec8a7e008b0ae638d9a578e369634fffd9";
+  std::string out;
+  for (size_t k = 0; k < hex.size(); k += 2)
+    out += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
+  return out;
+}
+
+// The same JPEG with its frame declaring 8000 x 8000 pixels.
+std::string jpeg_claiming_more() {
+  std::string out = jpeg();
+  const size_t frame = out.find("\xff\xc0");
+  out.replace(frame + 5, 4, bytes_be(8000, 2) + bytes_be(8000, 2));
+  return out;
+}
+
+// A TGA header: image type, colour map length, width, height, bits.
+std::string tga(int type, int map, int width, int height, int bits) {
+  return std::string{0, static_cast<char>(map ? 1 : 0), static_cast<char>(type), 0, 0} +
+         bytes_le(map, 2) + std::string(1, static_cast<char>(map ? 24 : 0)) + bytes_le(0, 4) +
+         bytes_le(width, 2) + bytes_le(height, 2) + std::string{static_cast<char>(bits), 0};
+}
+
+// A BMP of 8-bit indices into a grey table of 256 entries, `raster` after.
+std::string bmp(int width, int height, const std::string& raster) {
+  std::string table;
+  for (int v = 0; v < 256; v++) table += bytes_le(v * 0x010101, 4);
+  return "BM" + bytes_le(1078 + raster.size(), 4) + bytes_le(0, 4) + bytes_le(1078, 4) +
+         bytes_le(40, 4) + bytes_le(width, 4) + bytes_le(height, 4) + bytes_le(1, 2) +
+         bytes_le(8, 2) + bytes_le(0, 4) + bytes_le(raster.size(), 4) + bytes_le(0, 16) + table +
+         raster;
 }
 
 std::vector<Case> cases() {
@@ -71,6 +204,41 @@ std::vector<Case> cases() {
       {"image", "PNG of garbage", std::string("\x89PNG\r\n\x1a\n", 8) + garbage(3000, 5)},
       {"image", "TIFF header only", std::string("II*\0\x08\0\0\0", 8)},
       {"image", "TIFF of garbage", std::string("MM\0*", 4) + garbage(3000, 6)},
+      // Tiny files declaring huge rasters: refused before the raster is
+      // allocated (they took 2.1 GB and 530 MB).
+      {"image", "TIFF of 174 bytes, 8192x8192 float RGBA",
+       tiff(8192, 8192, 4, 64, 3, 8, std::string("\x78\x9c\x63\x60\x00\x00\x00\x02\x00\x01", 10)),
+       kFile, "damaged TIFF file", 200},
+      {"image", "PNG of 66 bytes, 32768x2048 16-bit RGBA",
+       png(32768, 2048, 16, 6, 0, std::string("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)), kFile,
+       "damaged PNG file", 200},
+      {"image", "PNG interlaced, 32768x2048 16-bit RGBA",
+       png(32768, 2048, 16, 6, 1, std::string("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)), kFile,
+       "the file is too short for its image", 200},
+      {"image", "JPEG declaring 8000x8000", jpeg_claiming_more(), kFile,
+       "the file is too short for its image", 200},
+      {"image", "OpenEXR declaring 30000x2000, no chunks", exr(30000, 2000, ""), kFile,
+       "the file is too short for its image", 200},
+      {"image", "float TIFF sample 1e308",
+       tiff(2, 1, 1, 64, 3, 1, bytes_le(0x7FE1CCF385EBC8A0ull, 8) + bytes_le(0, 8)), kFile,
+       "a sample gives no finite grey level"},
+      {"image", "DNG of a 36-entry colour pattern for a 2x2 repeat (LibRaw crashed)",
+       tiff(24, 24, 1, 16, 1, 1, std::string(1152, '\x10'),
+            bytes_le(33421, 2) + bytes_le(3, 2) + bytes_le(2, 4) + bytes_le(0x00020002, 4) +
+                bytes_le(33422, 2) + bytes_le(1, 2) + bytes_le(36, 4) + bytes_le(8, 4) +
+                bytes_le(50706, 2) + bytes_le(1, 2) + bytes_le(4, 4) + bytes_le(0x00000401, 4)),
+       kFile, "unsupported camera raw file (a colour filter pattern of 36 entries"},
+      {"image", "JPEG cut short", jpeg().substr(0, 340), kFile, "damaged JPEG file"},
+      {"image", "TGA cut short", tga(3, 0, 10, 10, 8) + raster, kFile,
+       "damaged TGA file (the raster is cut short)"},
+      {"image", "TGA run-length cut short", tga(11, 0, 10, 10, 8) + "\x85\x01\x03", kFile,
+       "damaged TGA file (the run-length data is cut short)"},
+      {"image", "TGA colour index beyond the map", tga(1, 2, 2, 1, 8) + "abcdef\x01\x02", kFile,
+       "a colour index beyond the map"},
+      {"image", "BMP cut short", bmp(10, 10, raster), kFile,
+       "damaged BMP file (the raster is cut short)"},
+      {"image", "OpenEXR chunk missing", exr(4, 2, bytes_le(400, 8) + bytes_le(1000, 8)), kFile,
+       "damaged OpenEXR file"},
       {"filters", "missing file", "", kMissing},
       {"filters", "a folder", "", kFolder, "cannot read the file (Is a directory)"},
       {"filters", "empty file", ""},
@@ -130,6 +298,9 @@ TEST(BadInputs, EveryReaderGivesOneClearLine) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     EXPECT_FALSE(r.err.empty());
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    if (c.max_mb > 0) {
+      EXPECT_LT(r.max_rss_kb, c.max_mb * 1024) << r.err;
+    }
     std::string message = r.err.substr(0, r.err.size() - 1);
     message.replace(message.find(file), file.size(), "FILE");
     table += "| " + c.reader + " | " + c.what + " | " + std::to_string(r.status) + " | " +

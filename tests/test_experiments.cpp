@@ -817,3 +817,53 @@ TEST_F(Experiments, SpaceAutoSamplesTheSlantsOfTheManifestsLights) {
   EXPECT_NE(estimate("one.csv", "").find(warning + "1 of the 24 lights lies outside"),
             std::string::npos);
 }
+
+TEST(ManifestCommands, JpegImagesGetOneNotePerRun) {
+  // JPEG files are almost always sRGB-encoded: a run that reads them
+  // without --srgb says so once on standard error, however many it reads
+  // and in however many threads, and a run with --srgb does not.
+  TempDir dir;
+  const HeightField h = test_surface(2, 1);
+  std::string manifest = "surface,set,image,slant,tilt\n";
+  for (int set : {0, 1})
+    for (int tilt : {0, 90, 180, 270}) {
+      const std::string name =
+          std::to_string(set) + "_" + std::to_string(tilt) + (set ? ".jpg" : ".pgm");
+      const std::vector<unsigned char> picture = render(h, 16, 45, tilt, 2, set);
+      if (set)
+        write_jpeg(dir / name, 16, 1, false, picture);
+      else
+        write_pgm(dir / name, 16, 16, picture);
+      manifest += "s," + std::to_string(set) + "," + name + ",45," + std::to_string(tilt) + "\n";
+    }
+  write_file(dir / "m.csv", manifest);
+  write_bank(dir / "filters.dat", test_kernels(2, 3));
+  RunResult db = run({program("build_database"), "--manifest", "m.csv", "--set", "0"}, dir.path());
+  ASSERT_EQ(db.status, 0) << db.err;
+  EXPECT_EQ(db.err.find("note:"), std::string::npos) << db.err;
+  for (bool srgb : {false, true}) {
+    std::vector<std::string> argv = {program("classify_images"),
+                                     "--manifest",
+                                     "m.csv",
+                                     "--database",
+                                     "test20.dat",
+                                     "--sets",
+                                     "1",
+                                     "--jobs",
+                                     "2"};
+    if (srgb) argv.push_back("--srgb");
+    const RunResult r = run(argv, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t notes = 0;
+    for (size_t at = r.err.find("classify_images: note: "); at != std::string::npos;
+         at = r.err.find("classify_images: note: ", at + 1))
+      ++notes;
+    EXPECT_EQ(notes, srgb ? 0u : 1u) << r.err;
+    if (!srgb) {
+      EXPECT_NE(r.err.find(".jpg\" is a JPEG file, whose 8-bit values are almost always "
+                           "sRGB-encoded; --srgb undoes that curve (see the README)\n"),
+                std::string::npos)
+          << r.err;
+    }
+  }
+}

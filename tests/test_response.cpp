@@ -1,12 +1,21 @@
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfOutputFile.h>
+#include <ImfTiledOutputFile.h>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <random>
+#include <thread>
 
 #include "correlation.h"
 #include "data_error.h"
@@ -15,6 +24,10 @@
 #include "response.h"
 #include "surface.h"
 #include "test_support.h"
+
+// The matrix library's machine.h names a macro FLOAT, as OpenEXR names a
+// pixel type.
+#undef FLOAT
 
 TEST(variance_of_filtered_values, PopulationVariance) {
   MAT* one = matrix({{1}});
@@ -316,6 +329,156 @@ void write_tiff(const std::string& path, int side, int bits, int format, int cha
   TIFFClose(t);
 }
 
+// Writes a TGA of 8-bit grey (type 3), of 24-bit colour (type 2) or of
+// 8-bit indices into a map of 24-bit entries (type 1), run-length encoded
+// (types 9 to 11) in packets of up to 128 pixels that cross rows; rows
+// from the bottom unless `top_down`. `samples` holds `channels` values a
+// pixel (one index a pixel with a map).
+void write_tga(const std::string& path, int side, int type, bool rle, bool top_down,
+               const std::vector<unsigned char>& map, const std::vector<unsigned char>& samples) {
+  const int pixel = type == 2 ? 3 : 1;
+  std::string out(18, '\0');
+  out[1] = map.empty() ? 0 : 1;
+  out[2] = static_cast<char>(type + (rle ? 8 : 0));
+  out[5] = static_cast<char>(map.size() / 3 & 255);
+  out[6] = static_cast<char>(map.size() / 3 >> 8);
+  out[7] = map.empty() ? 0 : 24;
+  out[12] = out[14] = static_cast<char>(side);
+  out[16] = static_cast<char>(8 * pixel);
+  out[17] = top_down ? 0x20 : 0;
+  for (size_t k = 0; k < map.size(); k += 3)  // stored blue, green, red
+    out +=
+        {static_cast<char>(map[k + 2]), static_cast<char>(map[k + 1]), static_cast<char>(map[k])};
+  std::string data;
+  for (int i = 0; i < side; i++) {
+    const int row = top_down ? i : side - 1 - i;
+    for (int j = 0; j < side; j++) {
+      const unsigned char* p = &samples[(static_cast<size_t>(row) * side + j) * pixel];
+      for (int c = pixel - 1; c >= 0; c--) data += static_cast<char>(p[c]);
+    }
+  }
+  if (!rle) {
+    write_file(path, out + data);
+    return;
+  }
+  // Runs of equal pixels as one packet, the rest as raw packets.
+  const size_t pixels = data.size() / pixel;
+  for (size_t k = 0; k < pixels;) {
+    size_t run = 1;
+    while (k + run < pixels && run < 128 &&
+           data.compare(k * pixel, pixel, data, (k + run) * pixel, pixel) == 0)
+      run++;
+    if (run > 1) {
+      out += static_cast<char>(0x80 | (run - 1));
+      out += data.substr(k * pixel, pixel);
+    } else {
+      while (k + run < pixels && run < 128 &&
+             data.compare((k + run - 1) * pixel, pixel, data, (k + run) * pixel, pixel) != 0)
+        run++;
+      out += static_cast<char>(run - 1);
+      out += data.substr(k * pixel, run * pixel);
+    }
+    k += run;
+  }
+  write_file(path, out);
+}
+
+// Writes an uncompressed BMP: 8-bit indices into a grey table or 24-bit
+// colour, rows from the bottom (or the top, with a negative height).
+void write_bmp(const std::string& path, int side, int bits, bool top_down,
+               const std::vector<unsigned char>& samples) {
+  const int pixel = bits / 8;
+  const size_t stride = (static_cast<size_t>(side) * pixel + 3) / 4 * 4;
+  const size_t table = bits == 8 ? 1024 : 0, offset = 54 + table;
+  std::string out;
+  auto put = [&out](std::uint32_t v, int bytes) {
+    for (int b = 0; b < bytes; b++) out += static_cast<char>(v >> (8 * b));
+  };
+  out += "BM";
+  put(static_cast<std::uint32_t>(offset + stride * side), 4);
+  put(0, 4);
+  put(static_cast<std::uint32_t>(offset), 4);
+  put(40, 4);
+  put(side, 4);
+  put(top_down ? static_cast<std::uint32_t>(-side) : side, 4);
+  put(1, 2);
+  put(bits, 2);
+  put(0, 4);
+  put(static_cast<std::uint32_t>(stride * side), 4);
+  put(2835, 4);
+  put(2835, 4);
+  put(bits == 8 ? 256 : 0, 4);
+  put(0, 4);
+  for (size_t v = 0; v < table / 4; v++) put(static_cast<std::uint32_t>(v * 0x010101), 4);
+  for (int i = 0; i < side; i++) {
+    const int row = top_down ? i : side - 1 - i;
+    std::string line(stride, '\0');
+    for (int j = 0; j < side; j++)
+      for (int c = 0; c < pixel; c++)  // stored blue, green, red
+        line[j * pixel + c] = static_cast<char>(
+            samples[(static_cast<size_t>(row) * side + j) * pixel + (pixel - 1 - c)]);
+    out += line;
+  }
+  write_file(path, out);
+}
+
+// The grey levels of a JPEG as libjpeg decodes it, turned into levels as
+// the reader promises (v / 255 * 255, Rec. 709 luminance of colour).
+std::vector<double> jpeg_levels(const std::string& path) {
+  jpeg_decompress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_decompress(&info);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  jpeg_stdio_src(&info, f);
+  jpeg_read_header(&info, TRUE);
+  jpeg_start_decompress(&info);
+  const int n = info.output_components;
+  std::vector<unsigned char> row(static_cast<size_t>(info.output_width) * n);
+  std::vector<double> levels;
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW p = row.data();
+    jpeg_read_scanlines(&info, &p, 1);
+    for (size_t j = 0; j < info.output_width; j++) {
+      double l[3];
+      for (int c = 0; c < n; c++) l[c] = row[j * n + c] / 255.0 * 255;
+      levels.push_back(n == 3 ? 0.2126 * l[0] + 0.7152 * l[1] + 0.0722 * l[2] : l[0]);
+    }
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  std::fclose(f);
+  return levels;
+}
+
+// Writes an OpenEXR file of Y, or R, G and B (each the same), in scan lines
+// or 16 x 16 tiles.
+void write_exr(const std::string& path, int side, Imf::PixelType type, bool rgb, bool tiled,
+               Imf::Compression compression, const std::vector<float>& values) {
+  Imf::Header header(side, side);
+  header.compression() = compression;
+  const std::vector<std::string> names =
+      rgb ? std::vector<std::string>{"B", "G", "R"} : std::vector<std::string>{"Y"};
+  for (const std::string& name : names) header.channels().insert(name, Imf::Channel(type));
+  std::vector<half> halves(values.begin(), values.end());
+  const char* base = type == Imf::HALF ? reinterpret_cast<const char*>(halves.data())
+                                       : reinterpret_cast<const char*>(values.data());
+  const size_t size = type == Imf::HALF ? sizeof(half) : sizeof(float);
+  Imf::FrameBuffer frame;
+  for (const std::string& name : names)
+    frame.insert(name, Imf::Slice(type, const_cast<char*>(base), size, size * side));
+  if (tiled) {
+    header.setTileDescription(Imf::TileDescription(16, 16, Imf::ONE_LEVEL));
+    Imf::TiledOutputFile file(path.c_str(), header);
+    file.setFrameBuffer(frame);
+    file.writeTiles(0, file.numXTiles() - 1, 0, file.numYTiles() - 1);
+  } else {
+    Imf::OutputFile file(path.c_str(), header);
+    file.setFrameBuffer(frame);
+    file.writePixels(side);
+  }
+}
+
 }  // namespace
 
 TEST(read_grey_image, PrimaryColoursGiveTheirOwnWeights) {
@@ -409,11 +572,25 @@ TEST(read_grey_image, EveryFormatGivesTheResponseOfThePgm) {
   for (unsigned v : uneven) pgm16 += {static_cast<char>(v >> 8), static_cast<char>(v & 255)};
   const int kFloat = SAMPLEFORMAT_IEEEFP, kUint = SAMPLEFORMAT_UINT;
   const int kGrey = PHOTOMETRIC_MINISBLACK, kRgb = PHOTOMETRIC_RGB;
+  std::vector<unsigned char> rgb8, indices;
+  std::vector<unsigned char> grey_map;
+  std::vector<float> unit_float(unit.begin(), unit.end());
+  for (unsigned char v : picture) rgb8.insert(rgb8.end(), {v, v, v});
+  for (int v = 0; v < 256; v++) grey_map.insert(grey_map.end(), 3, static_cast<unsigned char>(v));
+  // Half floats of v / 255, and the levels they stand for.
+  std::vector<double> half_levels;
+  for (float v : unit_float) half_levels.push_back(static_cast<float>(half(v)) * 255.0);
   struct Case {
     std::string name;
     std::function<void(const std::string&)> write;
     double tolerance;  // relative; 0 for the same bits
+    // The levels whose response is expected, when not the picture's own
+    // (a lossy coding's); read from the file written.
+    std::function<std::vector<double>(const std::string&)> levels = nullptr;
+    bool pipe = false;  // read through a named pipe
   };
+  const auto decoded = [](const std::string& p) { return jpeg_levels(p); };
+  const auto halves = [&](const std::string&) { return half_levels; };
   const std::vector<Case> cases = {
       {"8-bit PGM", [&](const std::string& p) { write_pgm(p, side, side, picture); }, 0},
       {"16-bit PGM, uneven bytes", [&](const std::string& p) { write_file(p, pgm16); }, 1e-9},
@@ -447,26 +624,84 @@ TEST(read_grey_image, EveryFormatGivesTheResponseOfThePgm) {
       {"32-bit float TIFF",
        [&](const std::string& p) { write_tiff(p, side, 32, kFloat, 1, kGrey, false, false, unit); },
        1e-6},
+      {"8-bit PGM through a pipe", [&](const std::string& p) { write_pgm(p, side, side, picture); },
+       0, nullptr, true},
+      {"8-bit TGA", [&](const std::string& p) { write_tga(p, side, 3, false, false, {}, picture); },
+       0},
+      {"8-bit TGA, run-length, top down",
+       [&](const std::string& p) { write_tga(p, side, 3, true, true, {}, picture); }, 0},
+      {"TGA of a grey colour map, run-length",
+       [&](const std::string& p) { write_tga(p, side, 1, true, false, grey_map, picture); }, 0},
+      {"24-bit TGA, run-length",
+       [&](const std::string& p) { write_tga(p, side, 2, true, false, {}, rgb8); }, 1e-12},
+      {"8-bit BMP, grey table",
+       [&](const std::string& p) { write_bmp(p, side, 8, false, picture); }, 0},
+      {"24-bit BMP, top down", [&](const std::string& p) { write_bmp(p, side, 24, true, rgb8); },
+       1e-12},
+      {"JPEG, grey", [&](const std::string& p) { write_jpeg(p, side, 1, false, picture); }, 0,
+       decoded},
+      {"JPEG, grey, progressive",
+       [&](const std::string& p) { write_jpeg(p, side, 1, true, picture); }, 0, decoded},
+      {"JPEG, colour", [&](const std::string& p) { write_jpeg(p, side, 3, false, rgb8); }, 0,
+       decoded},
+      {"JPEG, colour, progressive",
+       [&](const std::string& p) { write_jpeg(p, side, 3, true, rgb8); }, 0, decoded},
+      {"OpenEXR, float Y",
+       [&](const std::string& p) {
+         write_exr(p, side, Imf::FLOAT, false, false, Imf::ZIP_COMPRESSION, unit_float);
+       },
+       1e-6},
+      {"OpenEXR, float RGB, tiled",
+       [&](const std::string& p) {
+         write_exr(p, side, Imf::FLOAT, true, true, Imf::NO_COMPRESSION, unit_float);
+       },
+       1e-6},
+      {"OpenEXR, half Y, PIZ",
+       [&](const std::string& p) {
+         write_exr(p, side, Imf::HALF, false, false, Imf::PIZ_COMPRESSION, unit_float);
+       },
+       0, halves},
+      {"OpenEXR, half RGB, tiled",
+       [&](const std::string& p) {
+         write_exr(p, side, Imf::HALF, true, true, Imf::ZIPS_COMPRESSION, unit_float);
+       },
+       1e-12, halves},
+  };
+  auto response_of = [&](const std::vector<double>& levels) {
+    MAT* m = m_get(side, side);
+    for (int i = 0; i < side; i++)
+      for (int j = 0; j < side; j++) m->me[i][j] = levels[i * side + j];
+    VEC* response = image_response(&bank, m);
+    m_free(m);
+    return response;
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir / "picture";
+    std::string path = dir / "picture";
     c.write(path);
+    std::thread writer;
+    if (c.pipe) {
+      // The file comes through a named pipe, written by another thread.
+      const std::string fifo = dir / "fifo";
+      std::remove(fifo.c_str());
+      ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+      writer = std::thread([path, fifo] { write_file(fifo, read_file(path)); });
+      path = fifo;
+    }
     const GreyImage image = read_grey_image(path);
+    if (writer.joinable()) writer.join();
     ASSERT_EQ(image.width, side);
     ASSERT_EQ(image.height, side);
-    MAT* m = m_get(side, side);
-    for (int i = 0; i < side; i++)
-      for (int j = 0; j < side; j++) m->me[i][j] = image.pixels[i * side + j];
-    VEC* response = image_response(&bank, m);
+    VEC* expected = c.levels ? response_of(c.levels(path)) : v_copy(reference, VNULL);
+    VEC* response = response_of(image.pixels);
     for (unsigned k = 0; k < bank.F; k++) {
       if (c.tolerance == 0)
-        EXPECT_EQ(response->ve[k], reference->ve[k]) << "filter " << k;
+        EXPECT_EQ(response->ve[k], expected->ve[k]) << "filter " << k;
       else
-        EXPECT_NEAR(response->ve[k], reference->ve[k], c.tolerance * reference->ve[k]);
+        EXPECT_NEAR(response->ve[k], expected->ve[k], c.tolerance * expected->ve[k]);
     }
     v_free(response);
-    m_free(m);
+    v_free(expected);
   }
   v_free(reference);
 
@@ -483,4 +718,79 @@ TEST(read_grey_image, EveryFormatGivesTheResponseOfThePgm) {
   }
   EXPECT_GT(checked, 0u);
   EXPECT_EQ(read_grey_image(dir / "srgb.png").pixels[0], picture[0]);
+}
+
+namespace {
+
+// Writes a DNG of 16-bit samples behind an RGGB colour filter array, its
+// colour matrix that of linear sRGB (so that the camera's colours are
+// sRGB's), a neutral white balance and the given orientation tag.
+void write_dng(const std::string& path, int width, int height, int orientation,
+               const std::vector<std::uint16_t>& samples) {
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  TIFFSetField(t, TIFFTAG_SUBFILETYPE, 0);
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 16);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_CFA);
+  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(t, TIFFTAG_ORIENTATION, orientation);
+  TIFFSetField(t, TIFFTAG_MAKE, "Test");
+  TIFFSetField(t, TIFFTAG_MODEL, "Camera");
+  const std::uint16_t dimensions[] = {2, 2};
+  const std::uint8_t pattern[] = {0, 1, 1, 2};
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_CFAREPEATPATTERNDIM, dimensions));
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_CFAPATTERN, 4, pattern));
+  const std::uint8_t version[] = {1, 4, 0, 0};
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_DNGVERSION, version));
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_UNIQUECAMERAMODEL, "Test Camera"));
+  const float xyz_to_srgb[] = {3.2404542f, -1.5371385f, -0.4985314f, -0.9692660f, 1.8760108f,
+                               0.0415560f, 0.0556434f,  -0.2040259f, 1.0572252f};
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_COLORMATRIX1, 9, xyz_to_srgb));
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_CALIBRATIONILLUMINANT1, 21));
+  const float neutral[] = {1, 1, 1};
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_ASSHOTNEUTRAL, 3, neutral));
+  const std::uint32_t white[] = {65535};
+  EXPECT_TRUE(TIFFSetField(t, TIFFTAG_WHITELEVEL, 1, white));
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, height);
+  for (int i = 0; i < height; i++)
+    TIFFWriteScanline(t, const_cast<std::uint16_t*>(&samples[static_cast<size_t>(i) * width]), i,
+                      0);
+  TIFFClose(t);
+}
+
+}  // namespace
+
+TEST(read_grey_image, CameraRawIsLinearAndKeepsTheSensorLayout) {
+  // A grey scene of two levels, the top-left quarter four times as bright,
+  // in a DNG written here (no raw file small enough comes with a Debian
+  // package), tagged as turned by 180 degrees. The reader develops it
+  // linearly, without brightening and without turning: the bright quarter
+  // stays top left at 40000 / 65535 of full scale.
+  TempDir dir;
+  const int width = 48, height = 32;
+  std::vector<std::uint16_t> samples(static_cast<size_t>(width) * height);
+  for (int i = 0; i < height; i++)
+    for (int j = 0; j < width; j++)
+      samples[static_cast<size_t>(i) * width + j] = i < height / 2 && j < width / 2 ? 40000 : 10000;
+  write_dng(dir / "scene.dng", width, height, 3, samples);
+  std::string format;
+  const GreyImage image = read_grey_image(dir / "scene.dng", ImageOptions(), &format);
+  EXPECT_EQ(format, "camera raw");
+  ASSERT_EQ(image.width, width);
+  ASSERT_EQ(image.height, height);
+  const double bright = image.pixels[4 * width + 4],
+               dark = image.pixels[(height - 5) * width + width - 5];
+  EXPECT_NEAR(bright, 40000 / 65535.0 * 255, 0.01 * bright);
+  EXPECT_NEAR(dark, 10000 / 65535.0 * 255, 0.01 * dark);
+  EXPECT_NEAR(image.pixels[(height - 5) * width + 4], dark, 0.01 * dark);
+
+  // The same samples as an ordinary grey TIFF are read as they are.
+  write_tiff(dir / "scene.tif", 16, 16, SAMPLEFORMAT_UINT, 1, PHOTOMETRIC_MINISBLACK, false, false,
+             std::vector<double>(256, 10000));
+  EXPECT_NEAR(read_grey_image(dir / "scene.tif", ImageOptions(), &format).pixels[0],
+              10000 / 65535.0 * 255, 1e-12);
+  EXPECT_EQ(format, "TIFF");
 }

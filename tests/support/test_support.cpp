@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <jpeglib.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +62,30 @@ void make_dirs(const std::string& path) {
 void write_pgm(const std::string& path, int width, int height,
                const std::vector<unsigned char>& pixels) {
   write_file(path, encode_pnm(width, height, 1, pixels.data()));
+}
+
+void write_jpeg(const std::string& path, int side, int channels, bool progressive,
+                const std::vector<unsigned char>& samples) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  FILE* f = std::fopen(path.c_str(), "wb");
+  jpeg_stdio_dest(&info, f);
+  info.image_width = info.image_height = side;
+  info.input_components = channels;
+  info.in_color_space = channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 90, TRUE);
+  if (progressive) jpeg_simple_progression(&info);
+  jpeg_start_compress(&info, TRUE);
+  for (int i = 0; i < side; i++) {
+    JSAMPROW row = const_cast<unsigned char*>(&samples[static_cast<size_t>(i) * side * channels]);
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::fclose(f);
 }
 
 std::string bank_text(const std::vector<Kernel>& kernels) {
@@ -240,7 +266,9 @@ RunResult run(const std::vector<std::string>& argv, const std::string& cwd,
   close(out[0]);
   close(err[0]);
   int status;
-  waitpid(pid, &status, 0);
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.max_rss_kb = usage.ru_maxrss;
   if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;

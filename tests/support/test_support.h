@@ -32,6 +32,10 @@ void make_dirs(const std::string& path);
 // A binary PGM of `pixels` (row-major, height x width) with maxval 255.
 void write_pgm(const std::string& path, int width, int height,
                const std::vector<unsigned char>& pixels);
+// Writes a JPEG of `channels` (1 or 3) samples per pixel, row by row, at
+// quality 90, baseline or progressive (libjpeg).
+void write_jpeg(const std::string& path, int side, int channels, bool progressive,
+                const std::vector<unsigned char>& samples);
 
 // A filter file of the given kernels (all M x M) with names "kernel <k>".
 using Kernel = std::vector<std::vector<double>>;
@@ -64,10 +68,11 @@ Workspace make_workspace(const std::string& root, const std::vector<std::string>
 
 // The outcome of running a program.
 struct RunResult {
-  int status = -1;  // exit status, or -1 when killed by a signal
-  int signal = 0;   // the signal that ended it, 0 if none
-  std::string out;  // standard output
-  std::string err;  // standard error
+  int status = -1;      // exit status, or -1 when killed by a signal
+  int signal = 0;       // the signal that ended it, 0 if none
+  std::string out;      // standard output
+  std::string err;      // standard error
+  long max_rss_kb = 0;  // the child's peak resident memory
 };
 
 // Runs argv[0] (a path) with the arguments in `cwd`, standard input empty.

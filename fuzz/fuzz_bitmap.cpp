@@ -1,0 +1,7 @@
+// BMP and TGA decoding: decode_grey_image on BMP or TGA input
+// (fuzz_image.h).
+#include "fuzz_image.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fuzz_image(data, size, {"BMP", "TGA"});
+}

@@ -1,0 +1,6 @@
+// PNG decoding: decode_grey_image on PNG input (fuzz_image.h).
+#include "fuzz_image.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fuzz_image(data, size, {"PNG"});
+}
