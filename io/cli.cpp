@@ -6,6 +6,13 @@
 
 #include "number.h"
 
+namespace {
+const char* g_program_name = "program";
+}  // namespace
+
+const char* program_name() { return g_program_name; }
+void set_program_name(const char* name) { g_program_name = name; }
+
 std::string CliArgs::text(const std::string& name, const std::string& fallback) const {
   auto it = values_.find(name);
   return it == values_.end() ? fallback : it->second;

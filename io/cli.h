@@ -72,6 +72,12 @@ class CliArgs {
   std::map<std::string, std::string> values_;              // option name -> value ("" for a flag)
 };
 
+// The name of the running program, for messages ("program" until
+// set_program_name; run_program sets it from argv[0]). `name` must outlive
+// the process.
+const char* program_name();
+void set_program_name(const char* name);
+
 // The usage text of `spec`.
 std::string cli_usage(const CliSpec& spec);
 

@@ -12,11 +12,11 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "cli.h"
 #include "csv.h"
 #include "data_error.h"
 #include "number.h"
 #include "owners.h"
-#include "program.h"
 #include "response.h"
 #include "surface.h"
 #include "training_set.h"

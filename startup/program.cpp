@@ -16,7 +16,6 @@
 
 namespace {
 
-const char* g_program = "program";
 bool g_started = false;
 
 // Descriptions of the library's error and warning numbers (error list 0 and
@@ -74,16 +73,14 @@ extern "C" int ev_err(char* file, int err_num, int line_num, char* fn_name, int 
   const char* function = fn_name ? fn_name : "?";
   if (list_num == 1) {
     std::fprintf(stderr, "%s: matrix library warning: %s in function %s() (%s, line %d)\n",
-                 g_program, describe(kWarnings, 5, err_num), function, where, line_num);
+                 program_name(), describe(kWarnings, 5, err_num), function, where, line_num);
     return 0;
   }
-  std::fprintf(stderr, "%s: matrix library: %s in function %s() (%s, line %d)\n", g_program,
+  std::fprintf(stderr, "%s: matrix library: %s in function %s() (%s, line %d)\n", program_name(),
                describe(kErrors, 23, err_num), function, where, line_num);
   std::fflush(stderr);
   std::_Exit(kExitMatrixLib);
 }
-
-const char* program_name() { return g_program; }
 
 void keep_freed_memory() {
   // The programs allocate and free images and filtered stacks of a few
@@ -112,7 +109,7 @@ void keep_freed_memory() {
 void handle_matrix_library_errors(const char* name) {
   if (name) {
     const char* slash = std::strrchr(name, '/');
-    g_program = slash ? slash + 1 : name;
+    set_program_name(slash ? slash + 1 : name);
   }
   g_started = true;
   set_err_flag(EF_EXIT);
@@ -128,11 +125,11 @@ int run_program(int argc, char** argv, int (*body)(int, char**)) {
     std::fputs(e.what(), stderr);
     return kExitDataError;
   } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "%s: out of memory\n", g_program);
+    std::fprintf(stderr, "%s: out of memory\n", program_name());
     return kExitDataError;
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "%s: cannot write to standard output\n", g_program);
+    std::fprintf(stderr, "%s: cannot write to standard output\n", program_name());
     return kExitDataError;
   }
   return status;

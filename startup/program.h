@@ -25,8 +25,7 @@ int run_program(int argc, char** argv, int (*body)(int, char**));
 // system allows it; run_program calls it, the benchmarks too.
 void keep_freed_memory();
 
-// The program name given to run_program (for messages); "program" before.
-const char* program_name();
+// program_name() (cli.h) is the name given to run_program.
 
 // The matrix-library half of run_program, for a main that is not one of the
 // programs (the test programs): from this call on, an error of the library
