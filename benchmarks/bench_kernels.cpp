@@ -210,35 +210,6 @@ BENCHMARK_TEMPLATE(BM_image_response, image_response)
     ->Args({256, 48})
     ->Unit(benchmark::kMillisecond);
 
-void BM_parameters(benchmark::State& state) {
-  Scratch scratch(12, 13, 256);
-  Filters bank(scratch.bank().c_str());
-  bank.normalise();
-  char previous[4096];
-  if (!getcwd(previous, sizeof previous) || chdir(scratch.work().c_str()) != 0) std::abort();
-  u_int s[1] = {45};
-  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
-  int d[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  Surface surface(1, 1, s, 12, t, "aaa");
-  Index* in = tilts(0, 0, 12, d);
-  TrainingSet tset(12, &surface, in);
-  VEC* mu = v_get(12);
-  VEC* sigma = v_get(12);
-  for (auto _ : state) {
-    MAT* P = tset.parameters(&bank, mu, sigma);
-    benchmark::DoNotOptimize(P->me[0][0]);
-    m_free(P);
-  }
-  // The correlations alone: 3 normal planes and 12 images per kernel.
-  state.counters["FLOP/s"] = benchmark::Counter(2.0 * 15 * 12 * 244 * 244 * 13 * 13,
-                                                benchmark::Counter::kIsIterationInvariantRate);
-  v_free(mu);
-  v_free(sigma);
-  delete[] in;
-  if (chdir(previous) != 0) std::abort();
-}
-BENCHMARK(BM_parameters)->Unit(benchmark::kMillisecond);
-
 // The cost of a mask on the default bank's shape (16 kernels of 15 x 15,
 // 256 x 256): argument 0 no mask, 1 a mask of all ones (only the test that
 // every position counts is added), 2 a mask without a border of 8 pixels
@@ -251,6 +222,46 @@ std::vector<unsigned char> bench_mask(int size, int kind) {
         if (i < 8 || j < 8 || i >= size - 8 || j >= size - 8) inside[i * size + j] = 0;
   return inside;
 }
+
+// The model's parameters from 12 images of 256 x 256. Arguments: kernels,
+// kernel size, mask (as bench_mask).
+void BM_parameters(benchmark::State& state) {
+  const int F = static_cast<int>(state.range(0)), M = static_cast<int>(state.range(1)),
+            kind = static_cast<int>(state.range(2));
+  Scratch scratch(F, M, 256);
+  Filters bank(scratch.bank().c_str());
+  bank.normalise();
+  char previous[4096];
+  if (!getcwd(previous, sizeof previous) || chdir(scratch.work().c_str()) != 0) std::abort();
+  u_int s[1] = {45};
+  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
+  int d[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  Surface surface(1, 1, s, 12, t, "aaa");
+  Index* in = tilts(0, 0, 12, d);
+  TrainingSet tset(12, &surface, in);
+  if (kind) tset.inside = bench_mask(256, kind);
+  VEC* mu = v_get(F);
+  VEC* sigma = v_get(F);
+  for (auto _ : state) {
+    MAT* P = tset.parameters(&bank, mu, sigma);
+    benchmark::DoNotOptimize(P->me[0][0]);
+    m_free(P);
+  }
+  // The correlations alone: 3 normal planes and 12 images per kernel.
+  const double outputs = double(256 - M + 1) * (256 - M + 1);
+  state.counters["FLOP/s"] = benchmark::Counter(2.0 * 15 * F * outputs * M * M,
+                                                benchmark::Counter::kIsIterationInvariantRate);
+  v_free(mu);
+  v_free(sigma);
+  delete[] in;
+  if (chdir(previous) != 0) std::abort();
+}
+BENCHMARK(BM_parameters)
+    ->Args({12, 13, 0})
+    ->Args({16, 15, 0})
+    ->Args({16, 15, 1})
+    ->Args({16, 15, 2})
+    ->Unit(benchmark::kMillisecond);
 
 void BM_masked_response(benchmark::State& state) {
   const int size = 256, F = 16, M = 15, kind = static_cast<int>(state.range(0));
@@ -271,36 +282,6 @@ void BM_masked_response(benchmark::State& state) {
   m_free(image);
 }
 BENCHMARK(BM_masked_response)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
-
-void BM_masked_parameters(benchmark::State& state) {
-  const int kind = static_cast<int>(state.range(0));
-  Scratch scratch(16, 15, 256);
-  Filters bank(scratch.bank().c_str());
-  bank.normalise();
-  char previous[4096];
-  if (!getcwd(previous, sizeof previous) || chdir(scratch.work().c_str()) != 0) std::abort();
-  u_int s[1] = {45};
-  u_int t[12] = {0, 30, 60, 90, 120, 150, 180, 210, 240, 270, 300, 330};
-  int d[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
-  Surface surface(1, 1, s, 12, t, "aaa");
-  Index* in = tilts(0, 0, 12, d);
-  TrainingSet tset(12, &surface, in);
-  if (kind) tset.inside = bench_mask(256, kind);
-  VEC* mu = v_get(16);
-  VEC* sigma = v_get(16);
-  for (auto _ : state) {
-    MAT* P = tset.parameters(&bank, mu, sigma);
-    benchmark::DoNotOptimize(P->me[0][0]);
-    m_free(P);
-  }
-  state.counters["FLOP/s"] = benchmark::Counter(2.0 * 15 * 16 * 242 * 242 * 15 * 15,
-                                                benchmark::Counter::kIsIterationInvariantRate);
-  v_free(mu);
-  v_free(sigma);
-  delete[] in;
-  if (chdir(previous) != 0) std::abort();
-}
-BENCHMARK(BM_masked_parameters)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 // 20 models of 12 filters with random parameters, read from model text.
 struct Models {
