@@ -38,6 +38,8 @@ set(TI_CORE_SOURCES
   kernels/distance.cpp
   kernels/distance_avx2.cpp
   kernels/mask.cpp
+  kernels/wide_avx512.cpp
+  kernels/wide_emulated.cpp
   manifests/image_classification.cpp
   manifests/light_estimation.cpp
   manifests/light_space.cpp
@@ -49,9 +51,19 @@ set(TI_CORE_INCLUDES common classify direction kernels manifests banks matrix th
 list(TRANSFORM TI_CORE_INCLUDES PREPEND "${PROJECT_SOURCE_DIR}/")
 
 # The AVX2 kernels are compiled for AVX2 (without FMA) and chosen at run time
-# only where the processor has it.
+# only where the processor has it; the 512-bit kernels' one source
+# (kernels/wide_kernels.inc) twice, for AVX-512F and, emulated with pairs of
+# 256-bit vectors, for AVX2 (kernels/wide.h, kernels/kernel_path.h).
 set_source_files_properties(kernels/correlation_avx2.cpp kernels/distance_avx2.cpp
-                            PROPERTIES COMPILE_OPTIONS "-mavx2")
+                            kernels/wide_emulated.cpp PROPERTIES COMPILE_OPTIONS "-mavx2")
+set_source_files_properties(kernels/wide_avx512.cpp PROPERTIES COMPILE_OPTIONS "-mavx512f")
+
+# The choice of the kernel path (kernels/kernel_path.h), which the core's
+# kernels and the programs' start-up both ask.
+add_library(kernel_path STATIC kernels/kernel_path.cpp)
+target_include_directories(kernel_path PUBLIC ${PROJECT_SOURCE_DIR}/kernels)
+target_link_libraries(kernel_path PUBLIC io)  # cli.h: the exit statuses
+target_compile_options(kernel_path PRIVATE ${TI_WARNINGS})
 
 # The project's filter banks (kernels applied by correlation): recipes and
 # their file text, with no matrix library (generate_filters uses them).
@@ -66,7 +78,7 @@ find_package(Threads REQUIRED)
 function(ti_core name plain)
   add_library(${name} STATIC ${TI_CORE_SOURCES})
   target_include_directories(${name} PUBLIC ${TI_CORE_INCLUDES} ${MESCHACH_INCLUDE_DIR})
-  target_link_libraries(${name} PUBLIC io filter_banks ${MESCHACH_LIBRARY} m ${CMAKE_DL_LIBS}
+  target_link_libraries(${name} PUBLIC io kernel_path filter_banks ${MESCHACH_LIBRARY} m ${CMAKE_DL_LIBS}
                                        Threads::Threads)
   target_compile_options(${name} PRIVATE ${TI_WARNINGS})
   if(plain)
@@ -89,5 +101,5 @@ endif()
 add_library(startup STATIC startup/program.cpp)
 target_include_directories(startup PUBLIC ${PROJECT_SOURCE_DIR}/startup
                                           ${PROJECT_SOURCE_DIR}/matrix ${MESCHACH_INCLUDE_DIR})
-target_link_libraries(startup PUBLIC io ${MESCHACH_LIBRARY} ${CMAKE_DL_LIBS})
+target_link_libraries(startup PUBLIC io kernel_path ${MESCHACH_LIBRARY} ${CMAKE_DL_LIBS})
 target_compile_options(startup PRIVATE ${TI_WARNINGS})

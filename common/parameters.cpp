@@ -12,6 +12,7 @@
 #include "filters.h"
 #include "mask.h"
 #include "matrix_multiple.h"
+#include "wide.h"
 
 double feature(MAT* Phi, VEC* L) {
   assert(Phi->m == L->dim && Phi->n == L->dim);
@@ -93,73 +94,79 @@ namespace {
 
 // The filtering matrix of the normals and the variances of the filtered
 // images, for every filter of the bank in one sweep: the three normal planes
-// and the K images, packed four to a vector, are correlated with each kernel
-// in turn (lane_statistics_avx2, one kernel on four inputs). The sums are
-// those of distribution_fast and uncorrelated_filter_response_fast, term for
-// term. variances[f * K + k] receives image k's variance under filter f.
+// and the K images, packed W to a vector, are correlated with each kernel in
+// turn (one kernel on W inputs: lane_statistics_avx2 for four lanes,
+// lane_statistics_wide for eight). The sums are those of distribution_fast
+// and uncorrelated_filter_response_fast, term for term. variances[f * K + k]
+// receives image k's variance under filter f.
+template <unsigned int W>
 MAT* lane_parameters(MatrixMultiple* normals, MatrixMultiple* images, Filters* fltrs,
                      std::vector<double>& variances) {
   for (u_int f = 0; f < fltrs->F; f++)
     for (unsigned int k = 0; k < 3; k++)
       check_kernel_fits(fltrs->filters[f], normals->matrices[k], "matrices of a stack");
-  const unsigned int K = images->K, planes = 3 + K, groups = (planes + 3) / 4;
+  const unsigned int K = images->K, planes = 3 + K, groups = (planes + W - 1) / W;
   const unsigned int m = normals->m, n = normals->n;
   const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
   const size_t stride = padded_stride(n);
   thread_local LineBuffer packed, coefficients;
   // Every element is written: the planes' values, and 0 in the padding
   // columns and the lanes of a last group that has no plane.
-  packed.resize(static_cast<size_t>(groups) * m * stride * 4);
+  packed.resize(static_cast<size_t>(groups) * m * stride * W);
   for (unsigned int g = 0; g < groups; g++) {
-    const MAT* lane[4];
-    for (unsigned int b = 0; b < 4; b++) {
-      const unsigned int p = 4 * g + b;
+    const MAT* lane[W];
+    for (unsigned int b = 0; b < W; b++) {
+      const unsigned int p = W * g + b;
       lane[b] = p >= planes ? nullptr : p < 3 ? normals->matrices[p] : images->matrices[p - 3];
     }
-    double* group = packed.data() + static_cast<size_t>(g) * m * stride * 4;
+    double* group = packed.data() + static_cast<size_t>(g) * m * stride * W;
     for (unsigned int i = 0; i < m; i++) {
-      double* row = group + i * stride * 4;
-      for (unsigned int b = 0; b < 4; b++) {
+      double* row = group + i * stride * W;
+      for (unsigned int b = 0; b < W; b++) {
         if (lane[b]) {
           const double* in = lane[b]->me[i];
-          for (unsigned int j = 0; j < n; j++) row[j * 4 + b] = in[j];
+          for (unsigned int j = 0; j < n; j++) row[j * W + b] = in[j];
         } else {
-          for (unsigned int j = 0; j < n; j++) row[j * 4 + b] = 0.0;
+          for (unsigned int j = 0; j < n; j++) row[j * W + b] = 0.0;
         }
       }
-      std::fill(row + n * 4, row + stride * 4, 0.0);
+      std::fill(row + n * W, row + stride * W, 0.0);
     }
   }
   coefficients.resize(static_cast<size_t>(fltrs->F) * fm * fn);
-  std::vector<LaneUnit> units(static_cast<size_t>(fltrs->F) * groups);
+  std::vector<LaneUnitOf<W>> units(static_cast<size_t>(fltrs->F) * groups);
   for (u_int f = 0; f < fltrs->F; f++) {
     double* c = coefficients.data() + static_cast<size_t>(f) * fm * fn;
     for (unsigned int k = 0; k < fm; k++)
       for (unsigned int l = 0; l < fn; l++) c[k * fn + l] = fltrs->filters[f]->me[k][l];
     for (unsigned int g = 0; g < groups; g++) {
-      LaneUnit& unit = units[f * groups + g];
+      LaneUnitOf<W>& unit = units[f * groups + g];
       unit.coefficients = c;
-      unit.input = packed.data() + g * m * stride * 4;
+      unit.input = packed.data() + static_cast<size_t>(g) * m * stride * W;
       unit.covariance = g == 0;
     }
   }
   const unsigned int rows = m - fm + 1, cols = n - fn + 1;
-  lane_statistics_avx2(LaneMode::kImages, units.data(), units.size(), fm, fn, rows, cols, stride,
-                       MeanRule::kReciprocal);
+  if constexpr (W == 8)
+    lane_statistics_wide(LaneMode::kImages, units.data(), units.size(), fm, fn, rows, cols, stride,
+                         MeanRule::kReciprocal);
+  else
+    lane_statistics_avx2(LaneMode::kImages, units.data(), units.size(), fm, fn, rows, cols, stride,
+                         MeanRule::kReciprocal);
   // The scaling of distribution and uncorrelated_filter_response.
   const double N = static_cast<double>(rows * cols);
   MAT* filtering = m_get(fltrs->F, 6);
   MAT* covariance = m_get(3, 3);
   variances.resize(static_cast<size_t>(fltrs->F) * K);
   for (u_int f = 0; f < fltrs->F; f++) {
-    const LaneUnit* unit = &units[f * groups];
+    const LaneUnitOf<W>* unit = &units[f * groups];
     for (unsigned int a = 0; a < 3; a++)
       for (unsigned int b = 0; b < 3; b++) covariance->me[a][b] = (1.0 / N) * unit->products[a][b];
     VEC* row = symmatrix2vector(covariance);
     for (unsigned int c = 0; c < 6; c++) filtering->me[f][c] = row->ve[c];
     v_free(row);
     for (unsigned int k = 0; k < K; k++)
-      variances[f * K + k] = (1.0 / N) * unit[(3 + k) / 4].squares[(3 + k) % 4];
+      variances[f * K + k] = (1.0 / N) * unit[(3 + k) / W].squares[(3 + k) % W];
   }
   m_free(covariance);
   return filtering;
@@ -232,8 +239,10 @@ MAT* TrainingSet::parameters(Filters* fltrs, VEC* mu, VEC* sigma) {
   try {
     if (masked) filtering = counted_parameters(normals, images, fltrs, counted, count, variances);
 #ifndef TI_PLAIN_KERNELS
+    else if (have_wide_kernels())
+      filtering = lane_parameters<8>(normals, images, fltrs, variances);
     else if (have_avx2())
-      filtering = lane_parameters(normals, images, fltrs, variances);
+      filtering = lane_parameters<4>(normals, images, fltrs, variances);
 #endif
     else
       filtering = normals->filtering_matrix(fltrs);

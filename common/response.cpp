@@ -6,6 +6,7 @@
 #include "correlation.h"
 #include "mask.h"
 #include "matrix_multiple.h"
+#include "wide.h"
 
 double variance_of_filtered_values_plain(MAT* filter, MAT* image) {
   check_kernel_fits(filter, image, "image");
@@ -100,29 +101,16 @@ void response_variances(Filters* fltrs, u_int first, unsigned int count, MAT* im
   variances(buffers, count, N, out);
 }
 
-// The kernels of the bank in groups of four, one kernel per lane of a
-// vector, and the one to three left over one at a time with four
-// neighbouring outputs to a vector (lane_statistics_avx2), on a copy of the
-// image whose rows do not share cache sets; the variances into out, and the
-// number of kernels done returned (0 when the kernels differ in size).
-u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
-  const u_int F = fltrs->F, groups = F / 4, left = F % 4;
-  if (F == 0) return 0;
+// The kernels first .. F-1 of the bank (of one size) in groups of four, one
+// kernel per lane of a vector, and the one to three left over one at a time
+// with four neighbouring outputs to a vector (lane_statistics_avx2), on
+// `copy`, the image; the variances into out[first .. F-1].
+void narrow_lane_variances(Filters* fltrs, u_int first, const LineBuffer& copy, size_t stride,
+                           unsigned int rows, unsigned int cols, double* out) {
+  const u_int F = fltrs->F, groups = (F - first) / 4, left = (F - first) % 4;
   const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
-  for (u_int k = 0; k < F; k++) {
-    check_kernel_fits(fltrs->filters[k], image, "image");
-    // (Every kernel of a bank has one size.)
-    if (fltrs->filters[k]->m != fm || fltrs->filters[k]->n != fn) return 0;
-  }
-  const size_t stride = padded_stride(image->n);
-  thread_local LineBuffer copy, coefficients;
-  copy.resize(stride * image->m);
-  for (unsigned int i = 0; i < image->m; i++) {
-    double* row = copy.data() + i * stride;
-    std::copy(image->me[i], image->me[i] + image->n, row);
-    std::fill(row + image->n, row + stride, 0.0);
-  }
   const size_t size = static_cast<size_t>(fm) * fn;
+  thread_local LineBuffer coefficients;
   coefficients.resize((static_cast<size_t>(groups) * 4 + left) * size);
   // The left-over kernels first, so that the last second pass, which runs
   // alone, is a group's. (The other order, a lone kernel's pass last, summed
@@ -131,7 +119,7 @@ u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
   std::vector<LaneUnit> units(left + groups);
   for (u_int b = 0; b < left; b++) {
     double* c = coefficients.data() + b * size;
-    const MAT* kernel = fltrs->filters[4 * groups + b];
+    const MAT* kernel = fltrs->filters[first + 4 * groups + b];
     for (unsigned int k = 0; k < fm; k++)
       for (unsigned int l = 0; l < fn; l++) c[k * fn + l] = kernel->me[k][l];
     units[b].coefficients = c;
@@ -142,16 +130,68 @@ u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
     for (unsigned int k = 0; k < fm; k++)
       for (unsigned int l = 0; l < fn; l++)
         for (unsigned int b = 0; b < 4; b++)
-          c[(k * fn + l) * 4 + b] = fltrs->filters[4 * g + b]->me[k][l];
+          c[(k * fn + l) * 4 + b] = fltrs->filters[first + 4 * g + b]->me[k][l];
     units[left + g].coefficients = c;
   }
   for (LaneUnit& unit : units) unit.input = copy.data();
-  const unsigned int rows = image->m - fm + 1, cols = image->n - fn + 1;
   lane_statistics_avx2(LaneMode::kKernels, units.data(), units.size(), fm, fn, rows, cols, stride,
                        MeanRule::kDivide);
   const double n = static_cast<double>(static_cast<unsigned int>(static_cast<size_t>(rows) * cols));
-  for (u_int k = 0; k < 4 * groups; k++) out[k] = units[left + k / 4].squares[k % 4] / n;
-  for (u_int b = 0; b < left; b++) out[4 * groups + b] = units[b].squares[0] / n;
+  for (u_int k = 0; k < 4 * groups; k++) out[first + k] = units[left + k / 4].squares[k % 4] / n;
+  for (u_int b = 0; b < left; b++) out[first + 4 * groups + b] = units[b].squares[0] / n;
+}
+
+// The first 8 * groups kernels of the bank in groups of eight, one kernel per
+// lane of a 512-bit vector (lane_statistics_wide); the variances into out.
+void wide_lane_variances(Filters* fltrs, u_int groups, const LineBuffer& copy, size_t stride,
+                         unsigned int rows, unsigned int cols, double* out) {
+  const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
+  const size_t size = static_cast<size_t>(fm) * fn;
+  thread_local LineBuffer coefficients;
+  coefficients.resize(static_cast<size_t>(groups) * 8 * size);
+  std::vector<WideUnit> units(groups);
+  for (u_int g = 0; g < groups; g++) {
+    double* c = coefficients.data() + static_cast<size_t>(g) * 8 * size;
+    for (unsigned int k = 0; k < fm; k++)
+      for (unsigned int l = 0; l < fn; l++)
+        for (unsigned int b = 0; b < 8; b++)
+          c[(k * fn + l) * 8 + b] = fltrs->filters[8 * g + b]->me[k][l];
+    units[g].coefficients = c;
+    units[g].input = copy.data();
+  }
+  lane_statistics_wide(LaneMode::kKernels, units.data(), units.size(), fm, fn, rows, cols, stride,
+                       MeanRule::kDivide);
+  const double n = static_cast<double>(static_cast<unsigned int>(static_cast<size_t>(rows) * cols));
+  for (u_int k = 0; k < 8 * groups; k++) out[k] = units[k / 8].squares[k % 8] / n;
+}
+
+// The kernels of the bank by lanes, on a copy of the image whose rows do not
+// share cache sets: on the 512-bit paths the whole groups of eight
+// (wide_lane_variances) and the rest on the 256-bit kernels, elsewhere all
+// on those (narrow_lane_variances). The variances into out, and the number of
+// kernels done returned (0 when the kernels differ in size).
+u_int lane_variances(Filters* fltrs, MAT* image, double* out) {
+  const u_int F = fltrs->F;
+  if (F == 0) return 0;
+  const unsigned int fm = fltrs->filters[0]->m, fn = fltrs->filters[0]->n;
+  for (u_int k = 0; k < F; k++) {
+    check_kernel_fits(fltrs->filters[k], image, "image");
+    // (Every kernel of a bank has one size.)
+    if (fltrs->filters[k]->m != fm || fltrs->filters[k]->n != fn) return 0;
+  }
+  const size_t stride = padded_stride(image->n);
+  thread_local LineBuffer copy;
+  copy.resize(stride * image->m);
+  for (unsigned int i = 0; i < image->m; i++) {
+    double* row = copy.data() + i * stride;
+    std::copy(image->me[i], image->me[i] + image->n, row);
+    std::fill(row + image->n, row + stride, 0.0);
+  }
+  const unsigned int rows = image->m - fm + 1, cols = image->n - fn + 1;
+  const u_int wide_groups = have_wide_kernels() ? F / 8 : 0;
+  if (8 * wide_groups < F)
+    narrow_lane_variances(fltrs, 8 * wide_groups, copy, stride, rows, cols, out);
+  if (wide_groups > 0) wide_lane_variances(fltrs, wide_groups, copy, stride, rows, cols, out);
   return F;
 }
 

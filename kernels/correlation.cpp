@@ -1,8 +1,5 @@
 #include "correlation.h"
 
-#include <cstdlib>
-#include <cstring>
-
 #include "data_error.h"
 
 void check_kernel_fits(const MAT* kernel, const MAT* image, const char* what) {
@@ -10,16 +7,6 @@ void check_kernel_fits(const MAT* kernel, const MAT* image, const char* what) {
     data_error_text("Filter kernel of " + std::to_string(kernel->n) + "x" +
                     std::to_string(kernel->m) + " is larger than the " + what + " of " +
                     std::to_string(image->n) + "x" + std::to_string(image->m));
-}
-
-bool have_avx2() {
-  // TI_PORTABLE_KERNELS=1 in the environment forces the portable kernels, so
-  // that they can be tested on a processor with AVX2.
-  static const bool avx2 = [] {
-    const char* portable = std::getenv("TI_PORTABLE_KERNELS");
-    return __builtin_cpu_supports("avx2") && !(portable && std::strcmp(portable, "1") == 0);
-  }();
-  return avx2;
 }
 
 size_t padded_stride(unsigned int n) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel_path.h"  // have_avx2(): the path of this process
 #include "meschach.h"
 
 // Raises a DataError when the kernel is larger than the matrix in either
@@ -43,11 +44,6 @@ void correlate_blocked(const MAT* kernel, const MAT* image, double* out);
 // AVX2.
 void correlate_avx2(const MAT* kernel, const MAT* image, double* out);
 
-// True when the fast kernels may use AVX2 on this processor, unless the
-// environment holds TI_PORTABLE_KERNELS=1 (read once): then false, so that
-// the portable versions run.
-bool have_avx2();
-
 // Four correlations side by side, one in each lane of a vector of four
 // doubles, with the statistics the callers need taken from their outputs.
 // Either four kernels on one input (kKernels: coefficient (k, l) of lane b at
@@ -65,18 +61,22 @@ enum class LaneMode { kKernels, kImages, kColumns };
 // reciprocal).
 enum class MeanRule { kDivide, kReciprocal };
 
-struct LaneUnit {
+// One unit of a lane run, W lanes wide (LaneUnit: the four of AVX2 here;
+// WideUnit: the eight of the 512-bit kernels, wide.h).
+template <unsigned int W>
+struct LaneUnitOf {
   const double* coefficients;
   const double* input;
   bool covariance;  // also the products of lanes 0, 1 and 2 with every lane
-  bool columns;     // a kColumns unit among those of a kKernels run
+  bool columns;     // a kColumns unit among those of a kKernels run (four lanes only)
   // Results, per lane b, all sums over the outputs in row-major order, each
   // started from 0 and added in that order:
-  double mean[4];         // the sum of the outputs, made a mean by the rule
-  double squares[4];      // the sum of (r - mean)^2
-  double products[3][4];  // [a][b]: the sum of t_a t_b, t = r - mean, over the
+  double mean[W];         // the sum of the outputs, made a mean by the rule
+  double squares[W];      // the sum of (r - mean)^2
+  double products[3][W];  // [a][b]: the sum of t_a t_b, t = r - mean, over the
                           // positions where t_a is not zero
 };
+using LaneUnit = LaneUnitOf<4>;
 
 // Runs the units in turn over an output region of rows x cols (the kernel
 // fm x fn must fit the input; stride >= cols + fn - 1 in elements). The

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "correlation.h"
+#include "wide.h"
 
 void quadratic_terms(const VEC* L, double q[6]) {
   const double x = L->ve[0], y = L->ve[1], z = L->ve[2];
@@ -17,7 +18,7 @@ void quadratic_terms(const VEC* L, double q[6]) {
 LightTerms light_terms(VEC* const* L, size_t K) {
   LightTerms lights;
   lights.K = K;
-  lights.stride = (K + 3) / 4 * 4;
+  lights.stride = (K + 7) / 8 * 8;
   lights.terms.resize(6 * lights.stride);
   for (size_t k = 0; k < lights.stride; k++) {
     double q[6];
@@ -40,6 +41,7 @@ double squared_delta_at(const double* terms, size_t stride, size_t k, const MAT*
 
 void deltas(const LightTerms& lights, const MAT* P, const double* D, const double* mu,
             const double* sigma, double* out) {
+  if (have_wide_kernels()) return deltas_wide(lights, P, D, mu, sigma, out);
   if (have_avx2()) return deltas_avx2(lights, P, D, mu, sigma, out);
   for (size_t k = 0; k < lights.K; k++)
     out[k] = std::sqrt(squared_delta_at(lights.terms.data(), lights.stride, k, P, D, mu, sigma));
@@ -47,6 +49,7 @@ void deltas(const LightTerms& lights, const MAT* P, const double* D, const doubl
 
 double min_squared_delta(const LightTerms& lights, const MAT* P, const double* D, const double* mu,
                          const double* sigma) {
+  if (have_wide_kernels()) return min_squared_delta_wide(lights, P, D, mu, sigma);
   if (have_avx2()) return min_squared_delta_avx2(lights, P, D, mu, sigma);
   double best = 0.0;
   for (size_t k = 0; k < lights.K; k++) {

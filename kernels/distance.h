@@ -7,8 +7,9 @@
 // exactly as delta forms it: the prediction as the matrix library's inner
 // product (from 0, terms 0 to 5 in turn), then ((pred - D) - mu) / sigma
 // squared and summed over the filters in order, so its square root is delta
-// to the last bit. The AVX2 versions work on four lights at a time and are
-// used where the processor has AVX2.
+// to the last bit. The AVX2 versions work on four lights at a time, the
+// 512-bit ones (wide.h) on eight; each runs on its kernel path
+// (kernel_path.h), the loops here on the portable one.
 #ifndef TI_DISTANCE_H
 #define TI_DISTANCE_H
 
@@ -43,8 +44,9 @@ inline double squared_delta(const double q[6], double const* const* P, const dou
   return res;
 }
 
-// The terms of K light vectors, with `stride` the multiple of 4 at or above K
-// (the padding repeats the last light).
+// The terms of K light vectors, with `stride` the multiple of 8 at or above K
+// (the padding repeats the last light), so that the scans of four and of
+// eight lights to a vector both take whole vectors.
 struct LightTerms {
   size_t K = 0;
   size_t stride = 0;

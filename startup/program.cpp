@@ -12,6 +12,7 @@
 #include <new>
 
 #include "data_error.h"
+#include "kernel_path.h"
 #include "meschach.h"
 
 namespace {
@@ -118,6 +119,7 @@ void handle_matrix_library_errors(const char* name) {
 int run_program(int argc, char** argv, int (*body)(int, char**)) {
   handle_matrix_library_errors(argc > 0 ? argv[0] : nullptr);
   keep_freed_memory();
+  kernel_path();  // a kernel path the processor lacks is refused before the program runs
   int status;
   try {
     status = body(argc, argv);

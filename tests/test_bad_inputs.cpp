@@ -316,8 +316,14 @@ TEST(BadInputs, CommandLines) {
   struct Line {
     std::string program;
     std::vector<std::string> args;
+    std::vector<std::string> env = {};
+    std::string says = "";  // what the message must say, where it matters
   };
-  const std::vector<Line> lines = {
+  // A kernel path the processor lacks (kernel_path.h): AVX-512F where it has
+  // none, else (on a processor with AVX-512F, which has every path) a name
+  // that is no path.
+  const bool wide = __builtin_cpu_supports("avx512f");
+  std::vector<Line> lines = {
       {"classify_experiment", {}},
       {"classify_experiment", {"1", "2"}},
       {"classify_experiment", {"one"}},
@@ -405,16 +411,33 @@ TEST(BadInputs, CommandLines) {
       {"export_normals", {"../aaa"}},
       {"export_normals", {long_name}},
       {"export_normals", {"aaa", "--set", "x"}},
+      {"classify_experiment",
+       {"0"},
+       {"TI_KERNELS=avx-512"},
+       "TI_KERNELS=avx-512: not a kernel path"},
+      {"build_database",
+       {"--jobs", "2"},
+       {wide ? "TI_KERNELS=sse2" : "TI_KERNELS=avx512"},
+       wide ? "TI_KERNELS=sse2" : "TI_KERNELS=avx512: this processor has no AVX-512F"},
   };
+  if (!__builtin_cpu_supports("avx2"))
+    lines.push_back({"direction_experiment",
+                     {"aaa"},
+                     {"TI_KERNELS=avx512-emulated"},
+                     "TI_KERNELS=avx512-emulated: this processor has no AVX2"});
   for (const Line& line : lines) {
     std::vector<std::string> argv = {program(line.program)};
     argv.insert(argv.end(), line.args.begin(), line.args.end());
-    RunResult r = run(argv, w.work);
+    RunResult r = run(argv, w.work, line.env);
     SCOPED_TRACE(line.program + " with " + std::to_string(line.args.size()) + " arguments");
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(r.err.empty());
+    if (!line.says.empty()) {
+      EXPECT_EQ(r.err.rfind(line.program + ": " + line.says, 0), 0u) << r.err;
+      EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
   }
 }
 

@@ -34,12 +34,60 @@ TEST(correlate, EqualsSingleFilteredValueBitForBit) {
   m_free(image);
 }
 
-// ctest runs the kernel tests once as they are and once with
-// TI_PORTABLE_KERNELS=1, so that both paths are met on an AVX2 processor.
-TEST(have_avx2, FollowsTheProcessorUnlessThePortablePathIsForced) {
-  const char* portable = std::getenv("TI_PORTABLE_KERNELS");
-  const bool forced = portable && std::string(portable) == "1";
-  EXPECT_EQ(have_avx2(), !forced && __builtin_cpu_supports("avx2"));
+// ctest runs the kernel tests once per kernel path this processor has
+// (tests/CMakeLists.txt), each run naming its path in
+// TI_EXPECTED_KERNEL_PATH: the process must be on that path, or the run
+// would test another one unseen.
+TEST(kernel_path, IsThePathThisRunAsksFor) {
+  const char* expected = std::getenv("TI_EXPECTED_KERNEL_PATH");
+  if (!expected) GTEST_SKIP() << "run outside ctest: no path asked for";
+  EXPECT_STREQ(kernel_path_name(kernel_path()), expected);
+  EXPECT_EQ(have_avx2(), kernel_path() != KernelPath::kPortable);
+  EXPECT_EQ(have_wide_kernels(),
+            kernel_path() == KernelPath::kAvx512 || kernel_path() == KernelPath::kAvx512Emulated);
+}
+
+// The choice from the environment and the processor, refusals included.
+TEST(choose_kernel_path, FromTheEnvironmentAndTheProcessor) {
+  using P = KernelPath;
+  const struct {
+    const char *kernels, *portable;
+    bool avx2, avx512f;
+    P path;            // when chosen
+    const char* says;  // the refusal, or null
+  } cases[] = {
+      {nullptr, nullptr, true, true, P::kAvx512, nullptr},
+      {nullptr, nullptr, true, false, P::kAvx2, nullptr},
+      {nullptr, nullptr, false, false, P::kPortable, nullptr},
+      {"", nullptr, true, true, P::kAvx512, nullptr},
+      {nullptr, "1", true, true, P::kPortable, nullptr},
+      {nullptr, "0", true, false, P::kAvx2, nullptr},
+      {"avx2", "1", true, true, P::kAvx2, nullptr},  // TI_KERNELS wins
+      {"portable", nullptr, true, true, P::kPortable, nullptr},
+      {"avx2", nullptr, true, true, P::kAvx2, nullptr},
+      {"avx512-emulated", nullptr, true, false, P::kAvx512Emulated, nullptr},
+      {"avx512", nullptr, true, true, P::kAvx512, nullptr},
+      {"avx512", nullptr, true, false, P::kPortable,
+       "TI_KERNELS=avx512: this processor has no AVX-512F (avx512f)"},
+      {"avx512-emulated", nullptr, false, false, P::kPortable,
+       "TI_KERNELS=avx512-emulated: this processor has no AVX2 (avx2)"},
+      {"avx2", nullptr, false, false, P::kPortable,
+       "TI_KERNELS=avx2: this processor has no AVX2 (avx2)"},
+      {"AVX2", nullptr, true, true, P::kPortable,
+       "TI_KERNELS=AVX2: not a kernel path (portable, avx2, avx512, avx512-emulated)"},
+  };
+  for (const auto& c : cases) {
+    KernelPath path = KernelPath::kPortable;
+    std::string error;
+    const bool chosen = choose_kernel_path(c.kernels, c.portable, c.avx2, c.avx512f, &path, &error);
+    SCOPED_TRACE(std::string(c.kernels ? c.kernels : "(unset)") + " " +
+                 (c.portable ? c.portable : "(unset)"));
+    EXPECT_EQ(chosen, c.says == nullptr);
+    if (c.says)
+      EXPECT_EQ(error, c.says);
+    else
+      EXPECT_STREQ(kernel_path_name(path), kernel_path_name(c.path));
+  }
 }
 
 // The second pass summed in runs must give the bits of the additions one at

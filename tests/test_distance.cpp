@@ -59,7 +59,7 @@ TEST(deltas, EveryPathEqualsDeltaBitForBit) {
         scan.D->ve[0] = scan.mu->ve[0] = 0.0;
       }
       LightTerms lights = light_terms(scan.L.data(), K);
-      EXPECT_EQ(lights.stride % 4, 0u);
+      EXPECT_EQ(lights.stride % 8, 0u);
       std::vector<double> fast(K), avx(K);
       deltas(lights, scan.P, scan.D->ve, scan.mu->ve, scan.sigma->ve, fast.data());
       if (have_avx2())

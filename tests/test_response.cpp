@@ -193,13 +193,15 @@ TEST(image_response, EveryFilterGivesItsVarianceByTheDefinition) {
 
 TEST(image_response, FastEqualsPlainBitForBit) {
   // Kernel and image sizes that exercise every block and tail of the fast
-  // kernels, and bank sizes of one group of four kernels or several (whose
-  // sums run beside the next group's correlation), with and without the
-  // kernels left over.
+  // kernels, and bank sizes of one group of four (or eight, on the 512-bit
+  // paths) kernels or several (whose sums run beside the next group's
+  // correlation), with and without the kernels left over (on the 512-bit
+  // paths a group of four and lone kernels after the groups of eight).
   TempDir dir;
   const struct {
     int M, F;
-  } banks[] = {{3, 7}, {4, 2}, {5, 4}, {7, 1}, {5, 2}, {5, 5}, {13, 3}, {13, 9}, {15, 8}, {31, 6}};
+  } banks[] = {{3, 7},  {4, 2},  {5, 4},  {7, 1},  {5, 2},  {5, 5},
+               {13, 3}, {13, 9}, {15, 8}, {31, 6}, {5, 12}, {7, 17}};
   for (auto [M, F] : banks) {
     std::vector<Kernel> kernels;
     std::mt19937 g(M);

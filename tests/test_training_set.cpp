@@ -158,7 +158,7 @@ TEST_F(TrainingSetTest, ModelIsExactOnLinearImagesAndNotOnClippedOnes) {
 TEST_F(TrainingSetTest, ParametersEqualThePlainDefinitionBitForBit) {
   // The plain pieces (normals, covariance of the filtered normals, variances
   // of the filtered images) against parameters(), with 12 and with 3 images
-  // (the fast version packs 3 + K planes four to a vector).
+  // (the fast versions pack 3 + K planes four or eight to a vector).
   TempDir bank_dir;
   const int three[3] = {0, 4, 8};
   for (unsigned K : {12u, 3u}) {
