@@ -14,7 +14,8 @@
 #   manifests/  experiments on one's own data: manifests, the light space
 #               option, per-image classification and light estimation
 #   banks/      the project's filter banks by name
-#   matrix/     the matrix library's header and owners of its objects
+#   matrix/     the matrix library's header, owners of its objects and the
+#               texts of its errors
 #   threads/    work spread over threads
 #   experiment/ the fixed experiment of the two programs
 # io/ (files, images, command lines) and synthesis/ (the image generator)
@@ -43,6 +44,7 @@ set(TI_CORE_SOURCES
   manifests/light_space.cpp
   manifests/manifest.cpp
   banks/named_bank.cpp
+  matrix/library_errors.cpp
   threads/parallel.cpp
 )
 set(TI_CORE_INCLUDES common classify direction kernels manifests banks matrix threads experiment)

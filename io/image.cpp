@@ -398,9 +398,11 @@ void read_grey_image(const std::string& path, const ImageOptions& options,
                      const std::function<double*(int, int)>& storage) {
   File file;
   file.f = std::fopen(path.c_str(), "rb");
-  if (!file.f) fail(path, "cannot open the image", std::strerror(errno));
+  if (!file.f) file_error(path, "cannot open the image", errno);
   char head[8];
   const size_t got = std::fread(head, 1, sizeof head, file.f);
+  // A folder opens, but cannot be read: the system's reason, not "unknown format".
+  if (got < sizeof head && std::ferror(file.f)) read_error(path, errno);
   std::rewind(file.f);
   for (const Format& format : formats())
     for (const std::string& signature : format.signatures)
