@@ -87,7 +87,8 @@ endif()
 
 # The start-up of every program: the matrix library's errors, data errors and
 # exit statuses (program.h). Not part of the core: the Python module handles
-# the library's errors its own way.
+# the library's errors its own way. (Its texts of the library's errors are
+# the core's, matrix/library_errors: every program links the core after it.)
 add_library(startup STATIC startup/program.cpp)
 target_include_directories(startup PUBLIC ${PROJECT_SOURCE_DIR}/startup
                                           ${PROJECT_SOURCE_DIR}/matrix ${MESCHACH_INCLUDE_DIR})
