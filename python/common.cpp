@@ -85,6 +85,8 @@ void register_common(py::module_& m) {
           throw py::value_error("light: slant and tilt must be finite numbers");
         double L[3];
         light_of_angles(slant, tilt, L);
+        if (!std::isfinite(L[0]) || !std::isfinite(L[1]) || !std::isfinite(L[2]))
+          throw py::value_error("light: the tilt does not give a finite light vector");
         py::array_t<double> array(3);
         std::copy(L, L + 3, array.mutable_data());
         return array;

@@ -17,7 +17,8 @@ if ! "$python" -c 'import pytest' 2>/dev/null; then
   exit 77
 fi
 status=0
-PYTHONPATH="$module_dir${PYTHONPATH:+:$PYTHONPATH}" TI_BIN_DIR="$bin_dir" \
+# (No bytecode is written into the source tree.)
+PYTHONDONTWRITEBYTECODE=1 PYTHONPATH="$module_dir${PYTHONPATH:+:$PYTHONPATH}" TI_BIN_DIR="$bin_dir" \
   "$python" -m pytest -q -p no:cacheprovider "$@" "$here" || status=$?
 if ((status == 5)); then
   echo "run_pytest.sh: pytest found no test in $here" >&2

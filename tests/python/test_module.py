@@ -275,6 +275,8 @@ def test_errors_are_the_commands_messages(data, tmp_path):
         ti.read_image(str(tmp_path / "bad.pgm"))
     with pytest.raises(ValueError, match="is not a bank"):
         ti.bank("no such bank")
+    with pytest.raises(ValueError, match="finite"):
+        ti.light(0, 1e308)
     with pytest.raises(OSError, match="cannot write the file"):
         ti.write_database(str(tmp_path / "no" / "db.dat"), ["a"],
                           ti.read_database(str(data["database"]), ti.bank("default")).models[:1])
