@@ -201,16 +201,14 @@ def test_single_image_functions_agree_with_the_commands(data, tmp_path):
     lights = ti.estimate_light_manifest(str(plain), 0, 1, bank="default", space=SPACE)
     database = ti.read_database(str(data["database"]), bank)
     models = dict(zip(database.names, database.models))
-    for k, r in enumerate(rows[::5]):
-        k *= 5
-        image = ti.read_image(r["path"])
+    for k in range(0, len(rows), 5):
+        image = ti.read_image(rows[k]["path"])
         name, distances = ti.classify(image, database, bank, space=SPACE)
         assert name == classes["predicted"][k] and distances.shape == (3,)
         assert name == database.names[int(np.argmin(distances))]
     # The models of set 0 from the plain manifest, built here (no mask).
-    for k, r in enumerate(rows):
-        if k % 7:
-            continue
+    for k in range(0, len(rows), 7):
+        r = rows[k]
         own = [m for m in manifest_rows(plain) if m["set"] == "0" and m["surface"] == r["surface"]]
         model = ti.build_model(np.stack([ti.read_image(m["path"]) for m in own]),
                                np.array([m["light"] for m in own]), bank)
