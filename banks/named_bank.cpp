@@ -28,3 +28,9 @@ Filters* named_bank(const std::string& name) {
   bank->normalise();
   return bank.release();
 }
+
+Filters* read_bank_file(const std::string& file) {
+  std::unique_ptr<Filters> bank(new Filters(file.c_str()));
+  bank->normalise();
+  return bank.release();
+}

@@ -77,22 +77,30 @@ Database::~Database() {
   }
 }
 
-int Database::classify(VEC* D, ISpace* ispace, u_int i_true, int* number, double* ratio) {
+VEC* Database::distances(VEC* D, ISpace* ispace) {
+  VEC* d = v_get(K);
+  for (u_int a = 0; a < K; a++) d->ve[a] = surfaces[a]->weighted_distance(D, ispace);
+  return d;
+}
+
+int Database::classify(VEC* D, ISpace* ispace, u_int i_true, int* number, double* ratio,
+                       VEC** all) {
   if (K == 0) data_error_text("classify: the database holds no model");
   if (i_true >= K)
     data_error_text("classify: the true class " + std::to_string(i_true) +
                     " is not below the number of models " + std::to_string(K));
-  VEC* tmp = v_get(K);
-  const double d = surfaces[i_true]->weighted_distance(D, ispace);
+  VEC* tmp = distances(D, ispace);
+  const double d = tmp->ve[i_true];
   *number = 0;
-  for (u_int a = 0; a < K; a++) {
-    tmp->ve[a] = (a == i_true) ? d : surfaces[a]->weighted_distance(D, ispace);
+  for (u_int a = 0; a < K; a++)
     if (a != i_true && d > tmp->ve[a]) ++*number;
-  }
   int i_max, i_min;
   const double d_max = v_max(tmp, &i_max);
   const double d_min = v_min(tmp, &i_min);
-  v_free(tmp);
+  if (all)
+    *all = tmp;
+  else
+    v_free(tmp);
   *ratio = (d - d_min) / (d_max - d_min);
   return i_min;
 }

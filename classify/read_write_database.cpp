@@ -121,7 +121,7 @@ Database::Database(const char* file, Filters* ff) : K(0), surfaces(nullptr), fil
   FILE* f = std::fopen(file, "r");
   if (!f) {
     if (errno != ENOENT) read_error(file, errno);
-    data_error_text(std::string("Cannot open the database file \"") + file + "\"");
+    data_error_text(std::string("Cannot open the database file \"") + file + "\"", ENOENT);
   }
   LineReader reader(f, file);
   std::vector<ClassSurface*> models;
@@ -176,4 +176,24 @@ void Database::output(const char* file) {
   std::fprintf(out.stream(), "%d\n", static_cast<int>(K));
   for (u_int k = 0; k < K; k++) surfaces[k]->output(out.stream());
   out.commit();
+}
+
+void write_database_file(Database& database, const Filters* bank, const std::string& file,
+                         bool allow_zero_sigma,
+                         const std::function<void(const std::string&)>& warn) {
+  std::vector<std::string> zeros;
+  for (u_int k = 0; k < database.K; k++) {
+    const ClassSurface* model = database.surfaces[k];
+    for (const std::string& item : spreads_stored_as_zero(model->sigma, bank))
+      zeros.push_back("surface " + std::string(model->name) + ", " + item);
+  }
+  if (!zeros.empty() && !allow_zero_sigma)
+    data_error(file, 0,
+               "the database was not written: " + zeros[0] +
+                   ", so every distance to the model would be infinite or not a number",
+               (zeros.size() > 1 ? std::to_string(zeros.size()) + " such spreads in all; " : "") +
+                   "--allow-zero-sigma writes it anyway, for inspection: classify_images and "
+                   "classify_experiment refuse to read such a database");
+  for (const std::string& zero : zeros) warn(zero);
+  database.output(file.c_str());
 }

@@ -10,6 +10,7 @@
 #define TI_READ_WRITE_DATABASE_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include "class.h"
@@ -25,5 +26,15 @@ void read_surface_matrix(FILE* f, MAT* P);
 // Skips one label line, then fills all dim elements of v from the next line.
 void read_surface_vector(LineReader& reader, VEC* v);
 void read_surface_vector(FILE* f, VEC* v);
+
+// Writes `database` to `file` (Database::output) unless a model's sigma has
+// an element the six-decimal file stores as 0: that raises a DataError
+// naming the file and the first such element, and writes nothing. With
+// `allow_zero_sigma` it is written all the same, after warn(text) for each
+// element, text "surface <name>, filter <f> (<kernel>): sigma <value> is
+// written as <text>". This is build_database's writer.
+void write_database_file(Database& database, const Filters* bank, const std::string& file,
+                         bool allow_zero_sigma,
+                         const std::function<void(const std::string&)>& warn);
 
 #endif

@@ -14,7 +14,8 @@
 #   manifests/  experiments on one's own data: manifests, the light space
 #               option, per-image classification and light estimation
 #   banks/      the project's filter banks by name
-#   matrix/     the matrix library's header and owners of its objects
+#   matrix/     the matrix library's header, owners of its objects and the
+#               texts of its errors
 #   threads/    work spread over threads
 #   experiment/ the fixed experiment of the two programs
 # io/ (files, images, command lines) and synthesis/ (the image generator)
@@ -45,6 +46,7 @@ set(TI_CORE_SOURCES
   manifests/light_space.cpp
   manifests/manifest.cpp
   banks/named_bank.cpp
+  matrix/library_errors.cpp
   threads/parallel.cpp
 )
 set(TI_CORE_INCLUDES common classify direction kernels manifests banks matrix threads experiment)
@@ -97,7 +99,8 @@ endif()
 
 # The start-up of every program: the matrix library's errors, data errors and
 # exit statuses (program.h). Not part of the core: the Python module handles
-# the library's errors its own way.
+# the library's errors its own way. (Its texts of the library's errors are
+# the core's, matrix/library_errors: every program links the core after it.)
 add_library(startup STATIC startup/program.cpp)
 target_include_directories(startup PUBLIC ${PROJECT_SOURCE_DIR}/startup
                                           ${PROJECT_SOURCE_DIR}/matrix ${MESCHACH_INCLUDE_DIR})

@@ -203,6 +203,9 @@ class ClassSurface {
   // sizes come from the bank. Raises a DataError on malformed text.
   ClassSurface(Filters* ff, FILE* f);
   ClassSurface(Filters* ff, LineReader& reader);
+  // A copy of `model` (P, mu and sigma copied, the bank shared) named
+  // `nname`; a name longer than 79 characters raises a DataError.
+  ClassSurface(const ClassSurface& model, const std::string& nname);
   ~ClassSurface();
   ClassSurface(const ClassSurface&) = delete;
   ClassSurface& operator=(const ClassSurface&) = delete;
@@ -237,10 +240,16 @@ class Database {
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
-  // The class nearest to D; *number receives how many other classes are
-  // strictly nearer than i_true, *ratio where i_true's distance lies between
-  // the smallest (0) and the largest (1). Requires K >= 1 and i_true < K.
-  int classify(VEC* D, ISpace* ispace, u_int i_true, int* number, double* ratio);
+  // The new K-vector of the distance of D to each model
+  // (ClassSurface::weighted_distance), in class order. Caller frees.
+  VEC* distances(VEC* D, ISpace* ispace);
+  // The class nearest to D (distances; the lowest class among equals);
+  // *number receives how many other classes are strictly nearer than
+  // i_true, *ratio where i_true's distance lies between the smallest (0) and
+  // the largest (1), and *all, when not null, the new vector of distances
+  // (caller frees). Requires K >= 1 and i_true < K.
+  int classify(VEC* D, ISpace* ispace, u_int i_true, int* number, double* ratio,
+               VEC** all = nullptr);
   // Writes the database file atomically: a temporary beside `file`, renamed
   // into place when complete. A write error raises a DataError and leaves an
   // existing `file` untouched.

@@ -2,7 +2,9 @@
 
 #include <cassert>
 #include <cmath>
+#include <cstring>
 
+#include "data_error.h"
 #include "distance.h"
 #include "training_set.h"
 
@@ -111,6 +113,16 @@ ClassSurface::ClassSurface(Filters* ff, const char* nname, TrainingSet* tset)
     : filters(ff), P(nullptr), mu(nullptr), sigma(nullptr) {
   std::snprintf(name, sizeof name, "%s", nname);
   fit(this, tset);
+}
+
+ClassSurface::ClassSurface(const ClassSurface& model, const std::string& nname)
+    : filters(model.filters), P(nullptr), mu(nullptr), sigma(nullptr) {
+  if (nname.size() >= sizeof name)
+    data_error_text("the name \"" + printable(nname) + "\" is longer than 79 characters");
+  std::memcpy(name, nname.c_str(), nname.size() + 1);
+  P = m_copy(model.P, MNULL);
+  mu = v_copy(model.mu, VNULL);
+  sigma = v_copy(model.sigma, VNULL);
 }
 
 ClassSurface::~ClassSurface() {

@@ -27,7 +27,7 @@ FILE* open_bank(const char* file) {
   FILE* f = std::fopen(file, "r");
   if (!f) {
     if (errno != ENOENT) read_error(file, errno);
-    data_error_text(std::string("No such file \"") + file + "\"");
+    data_error_text(std::string("No such file \"") + file + "\"", ENOENT);
   }
   return f;
 }

@@ -59,7 +59,7 @@ MatrixMultiple::MatrixMultiple(const char* filename) : K(3), m(0), n(0), matrice
   FILE* f = std::fopen(filename, "r");
   if (!f) {
     if (errno != ENOENT) read_error(filename, errno);
-    data_error_text(std::string("Cannot open the normals file \"") + filename + "\"");
+    data_error_text(std::string("Cannot open the normals file \"") + filename + "\"", ENOENT);
   }
   LineReader reader(f, filename);
   std::string line;

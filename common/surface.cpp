@@ -26,7 +26,7 @@ const char kWrongFormat[] = "Error: reading a file: wrong format\n";
 // not be opened.
 [[noreturn]] void cannot_open(const char* path) {
   if (errno != ENOENT) read_error(path, errno);
-  data_error_text(std::string("There is no such file: ") + path);
+  data_error_text(std::string("There is no such file: ") + path, ENOENT);
 }
 
 // Reads the next header line; end of file or an endless line is a malformed

@@ -166,3 +166,27 @@ MatrixMultiple* TrainingSet::build_normals() {
   return build_normals_fast(this);
 #endif
 }
+
+MAT* normal_lengths(const MatrixMultiple* g) {
+  MAT* lengths = m_get(g->m, g->n);
+  for (unsigned int i = 0; i < g->m; i++)
+    for (unsigned int j = 0; j < g->n; j++) {
+      const double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
+                   z = g->matrices[2]->me[i][j];
+      lengths->me[i][j] = std::sqrt(x * x + y * y + z * z);
+    }
+  return lengths;
+}
+
+MatrixMultiple* unit_normals(const MatrixMultiple* g) {
+  MatrixMultiple* unit = new MatrixMultiple(3, g->m, g->n);
+  MAT* lengths = normal_lengths(g);
+  for (unsigned int i = 0; i < g->m; i++)
+    for (unsigned int j = 0; j < g->n; j++) {
+      const double length = lengths->me[i][j];
+      if (length > 0.0)
+        for (int c = 0; c < 3; c++) unit->matrices[c]->me[i][j] = g->matrices[c]->me[i][j] / length;
+    }
+  m_free(lengths);
+  return unit;
+}

@@ -31,10 +31,17 @@ VEC* difference_illumination_response(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* m
 #endif
 }
 
-VEC* best_fit_illumination(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma) {
+u_int best_fit_index(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma, VEC** distances) {
   VEC* diff = difference_illumination_response(L, K, D, Phi, mu, sigma);
   int k;
   v_min(diff, &k);
+  *distances = diff;
+  return static_cast<u_int>(k);
+}
+
+VEC* best_fit_illumination(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma) {
+  VEC* diff;
+  const u_int k = best_fit_index(L, K, D, Phi, mu, sigma, &diff);
   v_free(diff);
   return L[k];
 }

@@ -19,6 +19,9 @@ VEC* difference_illumination_response_plain(VEC** L, u_int K, VEC* D, MAT* Phi, 
 // The sampled vector of smallest distance (the lowest index among equals):
 // a pointer into L, not a copy; the caller must not free it. K >= 1.
 VEC* best_fit_illumination(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma);
+// The index of that vector, with every distance: *distances receives the new
+// vector difference_illumination_response (caller frees). K >= 1.
+u_int best_fit_index(VEC** L, u_int K, VEC* D, MAT* Phi, VEC* mu, VEC* sigma, VEC** distances);
 
 // The angle between v and u in degrees, 0 to 180. The cosine is clamped to
 // [-1, 1], so parallel vectors give exactly 0 or 180; a zero vector gives NaN.

@@ -77,34 +77,33 @@ mode_t mode_for(const std::string& file) {
 AtomicOutput::AtomicOutput(const std::string& target) : target_(target) {
   int descriptor = -1;
   if (!follow_links(target_, &final_, &descriptor))
-    data_error(target_, 0, "cannot write the file", std::strerror(errno));
+    file_error(target_, "cannot write the file", errno);
   // A descriptor of the process, or a file that is not a regular one (a
   // device, a FIFO, a terminal), is written in place: renaming over it would
   // replace a device node or a pipe's name with a regular file.
   struct stat st;
   const bool exists = descriptor < 0 && stat(final_.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode))
-    data_error(target_, 0, "cannot write the file", std::strerror(EISDIR));
+  if (exists && S_ISDIR(st.st_mode)) file_error(target_, "cannot write the file", EISDIR);
   if (descriptor >= 0 || (exists && !S_ISREG(st.st_mode))) {
     const int fd = descriptor >= 0 ? fcntl(descriptor, F_DUPFD_CLOEXEC, 3)
                                    : open(final_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 || !(stream_ = fdopen(fd, "w"))) {
       const int e = errno;
       if (fd >= 0) close(fd);
-      data_error(target_, 0, "cannot write the file", std::strerror(e));
+      file_error(target_, "cannot write the file", e);
     }
     in_place_ = true;
     return;
   }
   temp_ = final_ + ".tmp.XXXXXX";
   int fd = mkstemp(&temp_[0]);
-  if (fd < 0) data_error(target_, 0, "cannot write the file", std::strerror(errno));
+  if (fd < 0) file_error(target_, "cannot write the file", errno);
   // mkstemp makes the file private to its owner.
   if (fchmod(fd, mode_for(final_)) != 0 || !(stream_ = fdopen(fd, "w"))) {
     int e = errno;
     close(fd);
     unlink(temp_.c_str());
-    data_error(target_, 0, "cannot write the file", std::strerror(e));
+    file_error(target_, "cannot write the file", e);
   }
 }
 
@@ -136,7 +135,7 @@ void AtomicOutput::commit() {
   done_ = true;
   if (!ok) {
     if (!in_place_) unlink(temp_.c_str());
-    data_error(target_, 0, "cannot write the file", std::strerror(e));
+    file_error(target_, "cannot write the file", e);
   }
 }
 

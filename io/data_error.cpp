@@ -12,18 +12,25 @@ std::string strip_line_break(std::string s) {
 }  // namespace
 
 void data_error(const std::string& file, long line, const std::string& message,
-                const std::string& detail) {
+                const std::string& detail, int err) {
   std::string text = file;
   if (line > 0) text += ":" + std::to_string(line);
   text += ": " + strip_line_break(message);
   if (!detail.empty()) text += " (" + detail + ")";
   text += "\n";
-  throw DataError(text);
+  throw DataError(text, err);
 }
 
-void read_error(const std::string& file, int err) {
-  data_error(file, 0, "cannot read the file", std::strerror(err));
+void data_error(const std::string& file, long line, const std::string& message,
+                const std::string& detail) {
+  data_error(file, line, message, detail, 0);
 }
+
+void file_error(const std::string& file, const std::string& message, int err) {
+  data_error(file, 0, message, std::strerror(err), err);
+}
+
+void read_error(const std::string& file, int err) { file_error(file, "cannot read the file", err); }
 
 std::string printable(const std::string& text) {
   std::string out;
@@ -43,4 +50,6 @@ std::string printable(const std::string& text) {
   return out;
 }
 
-void data_error_text(const std::string& text) { throw DataError(strip_line_break(text) + "\n"); }
+void data_error_text(const std::string& text, int err) {
+  throw DataError(strip_line_break(text) + "\n", err);
+}

@@ -1430,7 +1430,7 @@ FileBytes::FileBytes(const std::string& path) {
       if (fd >= 0) close(fd);
     }
   } file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) fail(path, "cannot open the image", std::strerror(errno));
+  if (file.fd < 0) file_error(path, "cannot open the image", errno);
   struct stat st;
   if (fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode)) {
     if (st.st_size > kMaxImageFileBytes)
@@ -1458,7 +1458,7 @@ FileBytes::FileBytes(const std::string& path) {
     }
     const ssize_t n = read(file.fd, read_.data() + got, read_.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) fail(path, "cannot read the image", std::strerror(errno));
+    if (n < 0) file_error(path, "cannot read the image", errno);
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }

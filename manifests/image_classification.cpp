@@ -8,6 +8,7 @@
 #include "parallel.h"
 
 std::map<std::string, u_int> model_classes(const Database& database, const std::string& file) {
+  if (database.K == 0) data_error(file, 0, "the database holds no model");
   std::map<std::string, u_int> classes;
   for (u_int a = 0; a < database.K; a++) {
     const auto found = classes.emplace(database.surfaces[a]->name, a);
@@ -31,6 +32,8 @@ std::vector<ImageClassification> classify_manifest_images(
       r.image = k;
       results.push_back(r);
     }
+  if (results.empty())
+    data_error(manifest.file, 0, "the manifest lists no image of sets " + join_sets(sets));
   std::vector<size_t> which(results.size());
   for (size_t k = 0; k < results.size(); k++) which[k] = results[k].image;
   std::vector<std::pair<int, int>> sizes(results.size());

@@ -20,15 +20,16 @@ struct ImageClassification {
   double ratio = 0;        // where its distance lies between the nearest and the farthest
 };
 
-// The class of every model name. A database holding one name twice raises a
-// DataError naming `file`.
+// The class of every model name. A database holding no model, or one name
+// twice, raises a DataError naming `file`.
 std::map<std::string, u_int> model_classes(const Database& database, const std::string& file);
 
 // Classifies every image of the sets `sets`, in the manifest's order, as
 // Database::classify does over `ispace`; an image's own model is the model
 // of its surface's name (`classes`). The images are spread over `jobs`
 // threads, with the same results for any number; `progress` is told of
-// every image done (one call at a time).
+// every image done (one call at a time). No image of those sets is a
+// DataError naming the manifest.
 std::vector<ImageClassification> classify_manifest_images(
     const Manifest& manifest, const std::vector<unsigned int>& sets, Database* database,
     const std::map<std::string, u_int>& classes, ISpace* ispace, const ImageOptions& options,

@@ -38,6 +38,11 @@ std::vector<LightEstimate> estimate_manifest_lights(const Manifest& manifest,
     }
   }
 
+  if (results.empty())
+    data_error(manifest.file, 0,
+               "no surface of the manifest has images of both set " + std::to_string(model_set) +
+                   " and set " + std::to_string(test_set));
+
   std::mutex reporting;
   size_t done = 0;
   std::vector<std::unique_ptr<ClassSurface>> models(surfaces.size());
@@ -76,7 +81,9 @@ std::vector<LightEstimate> estimate_manifest_lights(const Manifest& manifest,
                                     model->mu, model->sigma, &r.ratio);
     VEC* best = best_fit_illumination(ispace->ivec, ispace->K, response.get(), model->P, model->mu,
                                       model->sigma);
-    for (int c = 0; c < 3; c++) r.estimate[c] = best->ve[c];
+    for (int c = 0; c < 3; c++) r.estimate[c] = r.written[c] = best->ve[c];
+    manifest.to_manifest_frame(r.written);
+    angles_of_light(r.written, &r.slant, &r.tilt);
     r.error = angular_error(best, light.get());
     r.twin_error = angular_error(best, twin.get());
     std::lock_guard<std::mutex> lock(reporting);

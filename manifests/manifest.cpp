@@ -91,7 +91,7 @@ struct Manifest::MaskCache {
 Manifest::Manifest(const std::string& f, bool up)
     : file(f), y_up(up), masks_(std::make_shared<MaskCache>()) {
   std::unique_ptr<FILE, FileCloser> stream(std::fopen(file.c_str(), "rb"));
-  if (!stream) data_error(file, 0, "cannot open the manifest", std::strerror(errno));
+  if (!stream) file_error(file, "cannot open the manifest", errno);
   read(stream.get());
 }
 
@@ -238,8 +238,9 @@ void Manifest::keep_only(const std::string& surface) {
   index();
 }
 
-void Manifest::fail(long line, const std::string& message, const std::string& detail) const {
-  data_error(file, line, message, detail);
+void Manifest::fail(long line, const std::string& message, const std::string& detail,
+                    int err) const {
+  data_error(file, line, message, detail, err);
 }
 
 MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
@@ -258,7 +259,7 @@ MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
         &format);
   } catch (const DataError& e) {
     manifest.fail(image.line, "cannot read the image " + quoted(image.image),
-                  without_line_break(e.what()));
+                  without_line_break(e.what()), e.system_error());
   }
   // 8-bit JPEG files are almost always sRGB-encoded: said once per run.
   static std::once_flag jpeg_note;
@@ -287,7 +288,8 @@ std::shared_ptr<const PixelMask> Manifest::mask_of(const ManifestImage& image) c
       read->inside.resize(grey.pixels.size());
       for (size_t p = 0; p < grey.pixels.size(); p++) read->inside[p] = grey.pixels[p] != 0;
     } catch (const DataError& e) {
-      fail(image.line, "cannot read the mask " + quoted(image.mask), without_line_break(e.what()));
+      fail(image.line, "cannot read the mask " + quoted(image.mask), without_line_break(e.what()),
+           e.system_error());
     }
     mask = read;
   }
@@ -328,19 +330,21 @@ void check_model_set(const Manifest& manifest, const std::vector<size_t>& set) {
   const ManifestImage& first = manifest.images[set.at(0)];
   const std::string which = "surface " + quoted(first.surface) + ", set " +
                             std::to_string(first.set) + " cannot give a model";
-  if (set.size() < kModelLights)
-    manifest.fail(
-        first.line, which,
-        "it has " + std::to_string(set.size()) + (set.size() == 1 ? " light" : " lights") +
-            "; a model needs at least " + std::to_string(kModelLights) +
-            " images whose lights span all three directions: with three, photometric stereo "
-            "reproduces its training images exactly, so the model's fit has no spread to weigh "
-            "its filters by");
   MatrixOwner L(m_get(static_cast<unsigned>(set.size()), 3));
   for (size_t k = 0; k < set.size(); k++)
     for (int c = 0; c < 3; c++) L->me[k][c] = manifest.images[set[k]].light[c];
-  const std::string problem = lights_problem(L.get());
+  const std::string problem = model_lights_problem(L.get());
   if (!problem.empty()) manifest.fail(first.line, which, problem);
+}
+
+std::string model_lights_problem(const MAT* L) {
+  if (L->m < kModelLights)
+    return "it has " + std::to_string(L->m) + (L->m == 1 ? " light" : " lights") +
+           "; a model needs at least " + std::to_string(kModelLights) +
+           " images whose lights span all three directions: with three, photometric stereo "
+           "reproduces its training images exactly, so the model's fit has no spread to weigh "
+           "its filters by";
+  return lights_problem(L);
 }
 
 namespace {
@@ -412,4 +416,10 @@ void check_image_sizes(const Manifest& manifest, const std::vector<size_t>& whic
     if (!found.second && sizes[k] != sizes[f])
       size_differs(manifest, image, sizes[k], manifest.images[which[f]], sizes[f]);
   }
+}
+
+std::string join_sets(const std::vector<unsigned int>& sets) {
+  std::string text;
+  for (unsigned int q : sets) text += (text.empty() ? "" : ",") + std::to_string(q);
+  return text;
 }

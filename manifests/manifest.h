@@ -94,9 +94,10 @@ class Manifest {
   // Keeps only the images of `surface`, which must be one of `surfaces`.
   void keep_only(const std::string& surface);
 
-  // Raises a DataError naming the manifest and `line`.
-  [[noreturn]] void fail(long line, const std::string& message,
-                         const std::string& detail = "") const;
+  // Raises a DataError naming the manifest and `line`; `err` is the errno
+  // of a file the system could not open or read (data_error.h), else 0.
+  [[noreturn]] void fail(long line, const std::string& message, const std::string& detail = "",
+                         int err = 0) const;
 
   // The mask of `image` (its mask column), read on first use and shared by
   // every row that names the same file; null when the row has none. Safe
@@ -112,6 +113,9 @@ class Manifest {
   // (surface, set) -> the indices of its images, in the manifest's order.
   std::unordered_map<std::string, std::vector<size_t>> sets_;
 };
+
+// Image sets as the commands write them in messages: "1,2,3".
+std::string join_sets(const std::vector<unsigned int>& sets);
 
 // The light vector of slant s and tilt t in degrees, made exactly as the
 // images' light vectors are (make_illuminant of surface.h).
@@ -140,6 +144,11 @@ VEC* manifest_image_response(const Manifest& manifest, const ManifestImage& imag
 // predicted variance equals the measured one, and the spread sigma of the
 // fit is zero up to rounding, which leaves nothing to weigh the filters by.
 constexpr size_t kModelLights = 4;
+
+// Why the K x 3 light vectors L cannot make a model ("" when they can):
+// fewer than kModelLights of them, or not spanning all three directions
+// (lights_problem, training_set.h).
+std::string model_lights_problem(const MAT* L);
 
 // Raises a DataError unless the images `set` (indices into the manifest, of
 // one surface and set) can make a model: at least kModelLights of them, with

@@ -13,50 +13,12 @@
 
 #include "data_error.h"
 #include "kernel_path.h"
+#include "library_errors.h"
 #include "meschach.h"
 
 namespace {
 
 bool g_started = false;
-
-// Descriptions of the library's error and warning numbers (error list 0 and
-// warning list 1 of the library).
-const char* const kErrors[] = {
-    "unknown error",
-    "sizes of objects don't match",
-    "index out of bounds",
-    "can't allocate memory",
-    "singular matrix",
-    "matrix not positive definite",
-    "incorrect format input",
-    "bad input file/device",
-    "NULL objects passed",
-    "matrix not square",
-    "object out of range",
-    "can't do operation in situ for non-square matrix",
-    "can't do operation in situ",
-    "too many iterations",
-    "convergence criterion failed",
-    "bad starting value",
-    "floating exception",
-    "internal inconsistency (data structure)",
-    "unexpected end-of-file",
-    "shared vectors (cannot release them)",
-    "negative argument",
-    "cannot overwrite object",
-    "breakdown in iterative method",
-};
-const char* const kWarnings[] = {
-    "unknown warning",
-    "wrong type number",
-    "no corresponding mem_stat_mark",
-    "computed residual is less than 0",
-    "resizing a shared vector",
-};
-
-const char* describe(const char* const* table, int count, int number) {
-  return (number >= 0 && number < count) ? table[number] : table[0];
-}
 
 }  // namespace
 
@@ -70,15 +32,16 @@ extern "C" int ev_err(char* file, int err_num, int line_num, char* fn_name, int 
     auto original = reinterpret_cast<Handler>(dlsym(RTLD_NEXT, "ev_err"));
     if (original) return original(file, err_num, line_num, fn_name, list_num);
   }
+  // (Printed without allocating: the error may be that memory ran out.)
   const char* where = file ? file : "?";
   const char* function = fn_name ? fn_name : "?";
   if (list_num == 1) {
     std::fprintf(stderr, "%s: matrix library warning: %s in function %s() (%s, line %d)\n",
-                 program_name(), describe(kWarnings, 5, err_num), function, where, line_num);
+                 program_name(), matrix_library_text(1, err_num), function, where, line_num);
     return 0;
   }
   std::fprintf(stderr, "%s: matrix library: %s in function %s() (%s, line %d)\n", program_name(),
-               describe(kErrors, 23, err_num), function, where, line_num);
+               matrix_library_text(0, err_num), function, where, line_num);
   std::fflush(stderr);
   std::_Exit(kExitMatrixLib);
 }

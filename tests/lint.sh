@@ -2,7 +2,7 @@
 # lint.sh format ROOT: every C++ file of the repository (*.cpp, *.h; the
 #   tracked ones in a git checkout) is formatted as .clang-format says;
 # lint.sh shell ROOT: every shell script (scripts/ with a shell #! line,
-#   tests/*.sh, .ci/run) is clean for shellcheck.
+#   tests/*.sh and tests/*/*.sh, .ci/run) is clean for shellcheck.
 # Prints the offending lines and exits 1 on a finding; exits 77 (skipped)
 # when the tool is not installed (scripts/install_dependencies --tests).
 set -euo pipefail
@@ -40,7 +40,7 @@ if [[ "$mode" == format ]]; then
   echo "clang-format: ${#files[@]} files"
   clang-format --dry-run -Werror --style=file "${files[@]}"
 else
-  for f in scripts/* tests/*.sh .ci/run; do
+  for f in scripts/* tests/*.sh tests/*/*.sh .ci/run; do
     if [[ -f "$f" ]] && head -n 1 "$f" | grep -qE '^#!.*\b(ba|da|k)?sh\b'; then files+=("$f"); fi
   done
   if ((${#files[@]} == 0)); then

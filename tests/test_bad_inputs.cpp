@@ -193,6 +193,7 @@ std::vector<Case> cases() {
       {"pgm", "endless comment line", "P5\n#" + huge_line + "\n3 2\n255\n" + raster},
       {"pgm", "binary garbage", garbage(5000, 1)},
       {"image", "missing file", "", kMissing},
+      {"image", "a folder", "", kFolder, "cannot read the file (Is a directory)"},
       {"image", "empty file", ""},
       {"image", "not an image", "surface,set,image\n"},
       {"image", "PGM truncated raster", "P5 3 2 255 \x01\x02"},

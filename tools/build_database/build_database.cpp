@@ -75,37 +75,16 @@ const CliSpec& spec() {
   return kSpec;
 }
 
-// The sigma elements of a model that the six-decimal file stores as zero,
-// each described as "surface <name>, filter <f> (<kernel>): sigma <value>
-// is written as <text>".
-std::vector<std::string> zero_sigmas(const ClassSurface* model, const Filters* bank) {
-  std::vector<std::string> found = spreads_stored_as_zero(model->sigma, bank);
-  for (std::string& item : found) item = "surface " + std::string(model->name) + ", " + item;
-  return found;
-}
-
-// Writes the database unless a sigma would be stored as zero (then only
-// with allow_zero_sigma, after a warning for each).
+// Writes the database (read_write_database.h), with a warning for each sigma
+// stored as zero that --allow-zero-sigma lets through.
 void write_database(Database& database, const Filters* bank, const std::string& output,
                     bool allow_zero_sigma) {
-  std::vector<std::string> zeros;
-  for (u_int k = 0; k < database.K; k++) {
-    std::vector<std::string> found = zero_sigmas(database.surfaces[k], bank);
-    zeros.insert(zeros.end(), found.begin(), found.end());
-  }
-  if (!zeros.empty() && !allow_zero_sigma)
-    data_error(output, 0,
-               "the database was not written: " + zeros[0] +
-                   ", so every distance to the model would be infinite or not a number",
-               (zeros.size() > 1 ? std::to_string(zeros.size()) + " such spreads in all; " : "") +
-                   "--allow-zero-sigma writes it anyway, for inspection: classify_images and "
-                   "classify_experiment refuse to read such a database");
-  for (const std::string& zero : zeros)
+  write_database_file(database, bank, output, allow_zero_sigma, [](const std::string& zero) {
     std::fprintf(stderr,
                  "build_database: warning: %s; every distance to this model will be infinite "
                  "or not a number\n",
                  zero.c_str());
-  database.output(output.c_str());
+  });
   std::fprintf(stderr, "build_database: wrote %u models to %s\n", database.K, output.c_str());
 }
 

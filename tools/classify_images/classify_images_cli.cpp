@@ -78,7 +78,6 @@ static int classify_images_body(const CliArgs& args) {
   const std::unique_ptr<Filters> owned_bank = chosen_bank(args, kProgram);
   Filters& bank = *owned_bank;
   Database database(o.database.c_str(), &bank);
-  if (database.K == 0) data_error(o.database, 0, "the database holds no model");
   const std::map<std::string, u_int> classes = model_classes(database, o.database);
   const std::unique_ptr<ISpace> space = make_space(sampled);
   std::fprintf(stderr,
@@ -90,8 +89,6 @@ static int classify_images_body(const CliArgs& args) {
   const std::vector<ImageClassification> results =
       classify_manifest_images(manifest, o.sets, &database, classes, space.get(), o.image,
                                static_cast<unsigned>(o.jobs), progress_lines(kProgram));
-  if (results.empty())
-    data_error(o.manifest, 0, "the manifest lists no image of sets " + join_sets(o.sets));
 
   std::string csv;
   append_csv_record(csv, {"surface", "set", "image", "predicted", "nearer", "ratio"});

@@ -91,26 +91,18 @@ static int estimate_light_body(const CliArgs& args) {
   const std::vector<LightEstimate> results =
       estimate_manifest_lights(manifest, model_set, test_set, &bank, space.get(), o.image,
                                static_cast<unsigned>(o.jobs), progress_lines(kProgram));
-  if (results.empty())
-    data_error(o.manifest, 0,
-               "no surface of the manifest has images of both set " + std::to_string(model_set) +
-                   " and set " + std::to_string(test_set));
 
   std::string csv;
   append_csv_record(csv, {"surface", "set", "image", "slant", "tilt", "est_x", "est_y", "est_z",
                           "est_slant", "est_tilt", "error", "twin_error", "better_share", "ratio"});
   for (const LightEstimate& r : results) {
     const ManifestImage& image = manifest.images[r.image];
-    // The estimate in the manifest's frame, as its true light is written.
-    double estimate[3] = {r.estimate[0], r.estimate[1], r.estimate[2]};
-    manifest.to_manifest_frame(estimate);
-    double slant, tilt;
-    angles_of_light(estimate, &slant, &tilt);
     append_csv_record(
-        csv, {image.surface, std::to_string(image.set), image.image, csv_number(image.slant),
-              csv_number(image.tilt), csv_number(estimate[0]), csv_number(estimate[1]),
-              csv_number(estimate[2]), csv_number(slant), csv_number(tilt), csv_number(r.error),
-              csv_number(r.twin_error), csv_number(r.better_share), csv_number(r.ratio)});
+        csv,
+        {image.surface, std::to_string(image.set), image.image, csv_number(image.slant),
+         csv_number(image.tilt), csv_number(r.written[0]), csv_number(r.written[1]),
+         csv_number(r.written[2]), csv_number(r.slant), csv_number(r.tilt), csv_number(r.error),
+         csv_number(r.twin_error), csv_number(r.better_share), csv_number(r.ratio)});
   }
   write_csv(csv, output.get());
   return 0;

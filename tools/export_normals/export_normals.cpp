@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "experiment.h"
 #include "image.h"
 #include "matrix_multiple.h"
+#include "owners.h"
 #include "program.h"
 #include "surface.h"
 #include "training_set.h"
@@ -54,41 +56,34 @@ unsigned char to_byte(double v) {
   return static_cast<unsigned char>(r);
 }
 
+// The colour normal map: each unit normal (unit_normals) as (255 (u + 1) /
+// 2) per channel, grey 128 where the field is zero.
 void write_map(const std::string& file, MatrixMultiple* g) {
   std::vector<unsigned char> rgb(static_cast<size_t>(g->m) * g->n * 3, 128);
+  const std::unique_ptr<MatrixMultiple> unit(unit_normals(g));
+  const MatrixOwner lengths(normal_lengths(g));
   for (unsigned int i = 0; i < g->m; i++) {
     for (unsigned int j = 0; j < g->n; j++) {
-      double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
-             z = g->matrices[2]->me[i][j];
-      double length = std::sqrt(x * x + y * y + z * z);
       unsigned char* pixel = &rgb[(static_cast<size_t>(i) * g->n + j) * 3];
-      if (length > 0.0) {
-        pixel[0] = to_byte(255.0 * (x / length + 1.0) / 2.0);
-        pixel[1] = to_byte(255.0 * (y / length + 1.0) / 2.0);
-        pixel[2] = to_byte(255.0 * (z / length + 1.0) / 2.0);
-      }
+      if (lengths->me[i][j] > 0.0)
+        for (int c = 0; c < 3; c++)
+          pixel[c] = to_byte(255.0 * (unit->matrices[c]->me[i][j] + 1.0) / 2.0);
     }
   }
   write_pnm(file, static_cast<int>(g->n), static_cast<int>(g->m), 3, rgb.data());
 }
 
+// The albedo image: each length of g (normal_lengths), 255 for the longest.
 void write_albedo(const std::string& file, MatrixMultiple* g) {
+  const MatrixOwner lengths(normal_lengths(g));
   double longest = 0.0;
   for (unsigned int i = 0; i < g->m; i++)
-    for (unsigned int j = 0; j < g->n; j++) {
-      double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
-             z = g->matrices[2]->me[i][j];
-      longest = std::fmax(longest, std::sqrt(x * x + y * y + z * z));
-    }
+    for (unsigned int j = 0; j < g->n; j++) longest = std::fmax(longest, lengths->me[i][j]);
   std::vector<unsigned char> grey;
   grey.reserve(static_cast<size_t>(g->m) * g->n);
   for (unsigned int i = 0; i < g->m; i++)
-    for (unsigned int j = 0; j < g->n; j++) {
-      double x = g->matrices[0]->me[i][j], y = g->matrices[1]->me[i][j],
-             z = g->matrices[2]->me[i][j];
-      double length = std::sqrt(x * x + y * y + z * z);
-      grey.push_back(to_byte(longest > 0.0 ? 255.0 * length / longest : 0.0));
-    }
+    for (unsigned int j = 0; j < g->n; j++)
+      grey.push_back(to_byte(longest > 0.0 ? 255.0 * lengths->me[i][j] / longest : 0.0));
   write_pnm(file, static_cast<int>(g->n), static_cast<int>(g->m), 1, grey.data());
 }
 

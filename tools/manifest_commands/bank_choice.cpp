@@ -50,9 +50,7 @@ std::unique_ptr<Filters> chosen_bank(const CliArgs& args, const std::string& pro
                     "banks: " +
                     bank_list("default") +
                     "), or --filters FILE with a bank file made by generate_filters");
-  std::unique_ptr<Filters> bank(new Filters(file.c_str()));
-  bank->normalise();
-  return bank;
+  return std::unique_ptr<Filters>(read_bank_file(file));
 }
 
 std::string bank_label(const CliArgs& args) {

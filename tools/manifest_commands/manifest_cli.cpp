@@ -29,12 +29,6 @@ bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::s
   return true;
 }
 
-std::string join_sets(const std::vector<unsigned int>& sets) {
-  std::string text;
-  for (unsigned int q : sets) text += (text.empty() ? "" : ",") + std::to_string(q);
-  return text;
-}
-
 void warn_lights_outside(const char* program, const Manifest& manifest,
                          const std::vector<size_t>& which, const SpaceOption& space) {
   const size_t outside = lights_outside(manifest, which, space);

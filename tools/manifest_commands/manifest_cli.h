@@ -26,9 +26,9 @@ std::vector<size_t> images_of_sets(const Manifest& manifest, const std::vector<u
 void warn_lights_outside(const char* program, const Manifest& manifest,
                          const std::vector<size_t>& which, const SpaceOption& space);
 
-// Comma-separated image sets from 0 to 2147483647, none twice.
+// Comma-separated image sets from 0 to 2147483647, none twice (join_sets,
+// manifest.h, writes them back).
 bool parse_sets(const std::string& text, std::vector<unsigned int>* sets, std::string* why);
-std::string join_sets(const std::vector<unsigned int>& sets);
 
 // Keeps only the images of the manifest's surface number `surface` (0-based,
 // in order of first appearance); a negative number keeps them all. A number
