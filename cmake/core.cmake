@@ -20,56 +20,29 @@
 #   experiment/ the fixed experiment of the two programs
 # io/ (files, images, command lines) and synthesis/ (the image generator)
 # are libraries of their own that need no matrix library.
-set(TI_CORE_SOURCES
-  common/auxillary.cpp
-  common/class_surface.cpp
-  common/filters.cpp
-  common/matrix_multiple.cpp
-  common/parameters.cpp
-  common/response.cpp
-  common/statistics.cpp
-  common/surface.cpp
-  common/training_set.cpp
-  classify/classification_test.cpp
-  classify/read_write_database.cpp
-  direction/illumination.cpp
-  direction/ill_dir_test.cpp
-  kernels/correlation.cpp
-  kernels/correlation_avx2.cpp
-  kernels/distance.cpp
-  kernels/distance_avx2.cpp
-  kernels/mask.cpp
-  kernels/wide_avx512.cpp
-  kernels/wide_emulated.cpp
-  manifests/image_classification.cpp
-  manifests/light_estimation.cpp
-  manifests/light_space.cpp
-  manifests/manifest.cpp
-  banks/named_bank.cpp
-  matrix/library_errors.cpp
-  threads/parallel.cpp
-)
 set(TI_CORE_INCLUDES common classify direction kernels manifests banks matrix threads experiment)
 list(TRANSFORM TI_CORE_INCLUDES PREPEND "${PROJECT_SOURCE_DIR}/")
 
-# The AVX2 kernels are compiled for AVX2 (without FMA) and chosen at run time
-# only where the processor has it; the 512-bit kernels' one source
-# (kernels/wide_kernels.inc) twice, for AVX-512F and, emulated with pairs of
-# 256-bit vectors, for AVX2 (kernels/wide.h, kernels/kernel_path.h).
-set_source_files_properties(kernels/correlation_avx2.cpp kernels/distance_avx2.cpp
-                            kernels/wide_emulated.cpp PROPERTIES COMPILE_OPTIONS "-mavx2")
-set_source_files_properties(kernels/wide_avx512.cpp PROPERTIES COMPILE_OPTIONS "-mavx512f")
+# The sources of cmake/sources.cmake; those for AVX2 and AVX-512F compiled
+# for them (the kernel path is chosen at run time: kernels/kernel_path.h).
+ti_sources(TI_CORE_FILES TI_CORE_SOURCES)
+ti_sources(avx2_files TI_AVX2_SOURCES)
+ti_sources(avx512f_files TI_AVX512F_SOURCES)
+set_source_files_properties(${avx2_files} PROPERTIES COMPILE_OPTIONS "-mavx2")
+set_source_files_properties(${avx512f_files} PROPERTIES COMPILE_OPTIONS "-mavx512f")
 
 # The choice of the kernel path (kernels/kernel_path.h), which the core's
 # kernels and the programs' start-up both ask.
-add_library(kernel_path STATIC kernels/kernel_path.cpp)
+ti_sources(kernel_path_files TI_KERNEL_PATH_SOURCES)
+add_library(kernel_path STATIC ${kernel_path_files})
 target_include_directories(kernel_path PUBLIC ${PROJECT_SOURCE_DIR}/kernels)
 target_link_libraries(kernel_path PUBLIC io)  # cli.h: the exit statuses
 target_compile_options(kernel_path PRIVATE ${TI_WARNINGS})
 
 # The project's filter banks (kernels applied by correlation): recipes and
 # their file text, with no matrix library (generate_filters uses them).
-add_library(filter_banks STATIC banks/filter_bank.cpp banks/filter_kernels.cpp)
+ti_sources(filter_bank_files TI_FILTER_BANK_SOURCES)
+add_library(filter_banks STATIC ${filter_bank_files})
 target_include_directories(filter_banks PUBLIC ${PROJECT_SOURCE_DIR}/banks)
 target_link_libraries(filter_banks PUBLIC io synthesis)  # synthesis: numeric.h
 target_compile_options(filter_banks PRIVATE ${TI_WARNINGS})
@@ -78,7 +51,7 @@ target_compile_options(filter_banks PRIVATE ${TI_WARNINGS})
 # of the hot functions (the same results, bit for bit).
 find_package(Threads REQUIRED)
 function(ti_core name plain)
-  add_library(${name} STATIC ${TI_CORE_SOURCES})
+  add_library(${name} STATIC ${TI_CORE_FILES})
   target_include_directories(${name} PUBLIC ${TI_CORE_INCLUDES} ${MESCHACH_INCLUDE_DIR})
   target_link_libraries(${name} PUBLIC io kernel_path filter_banks ${MESCHACH_LIBRARY} m ${CMAKE_DL_LIBS}
                                        Threads::Threads)
