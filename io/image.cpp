@@ -1458,7 +1458,7 @@ FileBytes::FileBytes(const std::string& path) {
     }
     const ssize_t n = read(file.fd, read_.data() + got, read_.size() - got);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) file_error(path, "cannot read the image", errno);
+    if (n < 0) read_error(path, errno);
     if (n == 0) break;
     got += static_cast<size_t>(n);
   }
