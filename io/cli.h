@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-// Exit statuses shared by all programs (README, "Exit statuses").
+// Exit statuses shared by all programs (docs/exit_statuses_and_files.md).
 constexpr int kExitDataError = 1;  // a data file is missing or malformed, or cannot be written
 constexpr int kExitUsage = 2;      // a wrong command line
 constexpr int kExitMatrixLib = 3;  // the matrix library stopped the run

@@ -267,7 +267,7 @@ MAT* read_manifest_image(const Manifest& manifest, const ManifestImage& image,
     std::call_once(jpeg_note, [&image] {
       std::fprintf(stderr,
                    "%s: note: %s is a JPEG file, whose 8-bit values are almost always "
-                   "sRGB-encoded; --srgb undoes that curve (see the README)\n",
+                   "sRGB-encoded; --srgb undoes that curve (see docs/own_data.md)\n",
                    program_name(), quoted(image.image).c_str());
     });
   return matrix.release();

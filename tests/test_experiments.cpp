@@ -861,7 +861,7 @@ TEST(ManifestCommands, JpegImagesGetOneNotePerRun) {
     EXPECT_EQ(notes, srgb ? 0u : 1u) << r.err;
     if (!srgb) {
       EXPECT_NE(r.err.find(".jpg\" is a JPEG file, whose 8-bit values are almost always "
-                           "sRGB-encoded; --srgb undoes that curve (see the README)\n"),
+                           "sRGB-encoded; --srgb undoes that curve (see docs/own_data.md)\n"),
                 std::string::npos)
           << r.err;
     }

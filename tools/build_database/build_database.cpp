@@ -42,10 +42,10 @@ const CliSpec& spec() {
         "    12 images of set Q of each surface (slant 45, tilts 0, 30, ..., 330) are\n"
         "    read from ../../../data/<name>/<name><Q>/ (PGM), surfaces as --surfaces;\n"
         "  a manifest (--manifest FILE, a CSV listing each image with its surface, set\n"
-        "    and light; see the README): one model per surface with images of set Q,\n"
-        "    in the order the surfaces first appear, from any number of images of any\n"
-        "    format the manifest commands read (at least 4 lights spanning three\n"
-        "    directions per set).",
+        "    and light; see docs/own_data.md): one model per surface with images of\n"
+        "    set Q, in the order the surfaces first appear, from any number of images\n"
+        "    of any format the manifest commands read (at least 4 lights spanning\n"
+        "    three directions per set).",
         {{"manifest", "FILE", "build from the images of this manifest (manifest mode)"},
          {"set", "Q",
           "image set the models are built from (default 0; at most 999 in\nthe fixed layout)"},

@@ -70,7 +70,7 @@ std::vector<CliOption> shared_options() {
            "elevations in [E0, E1) degrees above the image\nplane (90 - slant) and M magnitudes "
            "in [M0, M1)\n(default 120,30,65,35,0.8,1.3,5: 21000 vectors), or auto:\nthe "
            "slants of the manifest's lights and 5 degrees more on\neither side, one elevation "
-           "a degree (see the README)"},
+           "a degree (see docs/own_data.md)"},
           {"jobs", "N",
            "threads to spread the work over (default: all cores, " +
                std::to_string(available_cores()) + " here);\nthe output is the same for every N"}};
@@ -79,8 +79,8 @@ std::vector<CliOption> shared_options() {
 std::vector<CliOption> manifest_command_options(const std::vector<CliOption>& own) {
   std::vector<CliOption> options = {
       {"manifest", "FILE",
-       "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z (see the "
-       "README)"}};
+       "the images: CSV with the columns surface,set,image and\nslant,tilt or x,y,z (see "
+       "docs/own_data.md)"}};
   options.insert(options.end(), own.begin(), own.end());
   for (const CliOption& o : bank_options()) options.push_back(o);
   options.push_back(
